@@ -1,0 +1,184 @@
+// Debugger output and the four prompts.
+#include "KVZDebugLib/ReportState.h"
+#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/platform/TextSink.h"
+
+#include <stdarg.h>
+
+using kvz::g_ReportState;
+using kvz::kDetailBufferSize;
+using kvz::kMessageBufferSize;
+namespace platform = kvz::platform;
+
+namespace {
+
+const KVZChar kAssertionCaption[] = KVZ_TEXT("Assertion Failure");
+const KVZChar kBreakpointCaption[] = KVZ_TEXT("Debug Breakpoint");
+const KVZChar kNull[] = KVZ_TEXT("(null)");
+
+// The frames are fixed, so they are composed by appending their pieces rather than by
+// reading a format at run time. The result is what the formatter makes of the frames
+//   "%s, line %i : %s\n Press OK to continue or CANCEL to debug."
+//   "%s, line %i : %s\n Press OK to continue or CANCEL to report this error."
+//   "A debug breakpoint was hit in %s, line %i.\nThis indicates ... CANCEL to report."
+//   "%s\n Press OK to continue."
+// with the file name and detail taken as plain values, so a percent sign in either is
+// shown as it stands.
+const KVZChar kLineSeparator[] = KVZ_TEXT(", line ");
+const KVZChar kDetailSeparator[] = KVZ_TEXT(" : ");
+const KVZChar kWarnDebugClosing[] = KVZ_TEXT("\n Press OK to continue or CANCEL to debug.");
+const KVZChar kWarnReleaseClosing[] =
+    KVZ_TEXT("\n Press OK to continue or CANCEL to report this error.");
+const KVZChar kBreakOpening[] = KVZ_TEXT("A debug breakpoint was hit in ");
+const KVZChar kBreakClosing[] =
+    KVZ_TEXT(".\nThis indicates a condition that should not occur.\nPlease notify a programmer "
+             "of this. Press OK to continue or CANCEL to report.");
+const KVZChar kFinalClosing[] = KVZ_TEXT("\n Press OK to continue.");
+
+template <size_t N> void PutLiteral(kvz::TextSink &sink, const KVZChar (&text)[N]) {
+    kvz::SinkPutText(sink, text, N - 1);
+}
+
+void PutString(kvz::TextSink &sink, const KVZChar *text) {
+    kvz::SinkPutTerminated(sink, text != nullptr ? text : kNull);
+}
+
+// "<file>, line <line> : <detail><closing>" into MessageBuffer.
+template <size_t N>
+void ComposeWarnFrame(const KVZChar *file, int32_t line, const KVZChar (&closing)[N]) {
+    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+    PutString(sink, file);
+    PutLiteral(sink, kLineSeparator);
+    kvz::SinkPutInt(sink, line);
+    PutLiteral(sink, kDetailSeparator);
+    PutString(sink, g_ReportState.DetailBuffer);
+    PutLiteral(sink, closing);
+    kvz::SinkFinish(sink);
+}
+
+void ComposeBreakFrame(const KVZChar *file, int32_t line) {
+    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+    PutLiteral(sink, kBreakOpening);
+    PutString(sink, file);
+    PutLiteral(sink, kLineSeparator);
+    kvz::SinkPutInt(sink, line);
+    PutLiteral(sink, kBreakClosing);
+    kvz::SinkFinish(sink);
+}
+
+void ComposeFinalFrame() {
+    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+    PutString(sink, g_ReportState.DetailBuffer);
+    PutLiteral(sink, kFinalClosing);
+    kvz::SinkFinish(sink);
+}
+
+// Calls the safe-mode hook, if one is installed, with MessageBuffer itself. The slot is
+// read once. Returns whether there was a hook.
+bool CallSafeModeHook() {
+    EnterSafeModeHandler hook = g_ReportState.EnterSafeMode.load(std::memory_order_acquire);
+    if (hook == nullptr) {
+        return false;
+    }
+    hook(g_ReportState.MessageBuffer);
+    return true;
+}
+
+// Takes the box text out of MessageBuffer, so the box can wait for its answer without
+// holding the report lock. A hook may have rewritten the buffer; the copy is terminated
+// whatever it left there.
+void CopyBoxText(KVZChar (&boxText)[kMessageBufferSize]) {
+    size_t length = 0;
+    while (length < kMessageBufferSize - 1 && g_ReportState.MessageBuffer[length] != 0) {
+        boxText[length] = g_ReportState.MessageBuffer[length];
+        ++length;
+    }
+    boxText[length] = 0;
+}
+
+int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
+    return boxResult == platform::kBoxOk ? Continue : otherwise;
+}
+
+} // namespace
+
+extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
+    kvz::ReportLock lock;
+    va_list args;
+    va_start(args, format);
+    kvz::FormatText(g_ReportState.MessageBuffer, kMessageBufferSize, format, args);
+    va_end(args);
+    platform::WriteDebugOutput(g_ReportState.MessageBuffer);
+}
+
+// Each prompt composes, takes the safe-mode step and copies the box text under the
+// report lock; the trap, when there is one, is expanded in the prompt's own body.
+
+extern "C" int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const KVZChar *format,
+                                        ...) {
+    KVZChar boxText[kMessageBufferSize];
+    {
+        kvz::ReportLock lock;
+        va_list args;
+        va_start(args, format);
+        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
+        va_end(args);
+        ComposeWarnFrame(file, line, kWarnDebugClosing);
+        if (!CallSafeModeHook()) {
+            BreakIfDebuggerAttached();
+        }
+        CopyBoxText(boxText);
+    }
+    return ChoiceFor(platform::ShowMessageBox(boxText, kAssertionCaption, platform::BoxOkCancel),
+                     Debug);
+}
+
+extern "C" int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, const KVZChar *format,
+                                          ...) {
+    KVZChar boxText[kMessageBufferSize];
+    {
+        kvz::ReportLock lock;
+        va_list args;
+        va_start(args, format);
+        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
+        va_end(args);
+        ComposeWarnFrame(file, line, kWarnReleaseClosing);
+        if (!CallSafeModeHook()) {
+            BreakIfDebuggerAttached();
+        }
+        CopyBoxText(boxText);
+    }
+    return ChoiceFor(platform::ShowMessageBox(boxText, kAssertionCaption, platform::BoxOkCancel),
+                     Report);
+}
+
+extern "C" int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line) {
+    KVZChar boxText[kMessageBufferSize];
+    {
+        kvz::ReportLock lock;
+        ComposeBreakFrame(file, line);
+        if (!CallSafeModeHook()) {
+            BreakIfDebuggerAttached();
+        }
+        CopyBoxText(boxText);
+    }
+    return ChoiceFor(platform::ShowMessageBox(boxText, kBreakpointCaption, platform::BoxOkCancel),
+                     Report);
+}
+
+extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
+    KVZChar boxText[kMessageBufferSize];
+    {
+        kvz::ReportLock lock;
+        va_list args;
+        va_start(args, format);
+        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
+        va_end(args);
+        ComposeFinalFrame();
+        if (!CallSafeModeHook()) {
+            BreakIfDebuggerAttached();
+        }
+        CopyBoxText(boxText);
+    }
+    return platform::ShowMessageBox(boxText, kAssertionCaption, platform::BoxOk);
+}

@@ -1,0 +1,121 @@
+// The being-debugged flag and the trap guard on POSIX systems.
+#include "KVZDebugLib/platform/Platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
+#if defined(__APPLE__)
+#include <sys/sysctl.h>
+#include <sys/types.h>
+#endif
+
+namespace kvz::platform {
+
+namespace {
+
+#if !defined(__APPLE__)
+// Reads /proc/self/status into a stack buffer: no allocation, no stdio, nothing cached.
+// The TracerPid line comes early, so a buffer of a few KiB always holds it.
+bool ReadTracerPid() {
+    int fd;
+    do {
+        fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[4096];
+    size_t length = 0;
+    while (length < sizeof buffer - 1) {
+        ssize_t got = read(fd, buffer + length, sizeof buffer - 1 - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        length += static_cast<size_t>(got);
+    }
+    close(fd);
+    buffer[length] = '\0';
+
+    static const char kKey[] = "\nTracerPid:";
+    const char *field = strstr(buffer, kKey);
+    if (field == nullptr) {
+        return false;
+    }
+    field += sizeof kKey - 1;
+    while (*field == ' ' || *field == '\t') {
+        ++field;
+    }
+    // Any pid other than 0 is a tracer.
+    return *field >= '1' && *field <= '9';
+}
+#endif
+
+pthread_mutex_t g_trapMutex = PTHREAD_MUTEX_INITIALIZER;
+struct sigaction g_savedTrapAction;
+bool g_trapHandlerInstalled = false;
+
+void StepOverTrap(int, siginfo_t *, void *context) {
+#if defined(__aarch64__) && defined(__linux__)
+    // brk does not advance the program counter.
+    static_cast<ucontext_t *>(context)->uc_mcontext.pc += 4;
+#else
+    (void)context; // int3 has already advanced the instruction pointer.
+#endif
+}
+
+} // namespace
+
+bool IsDebuggerAttached() {
+#if defined(__APPLE__)
+    int request[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, static_cast<int>(getpid())};
+    struct kinfo_proc info;
+    size_t size = sizeof info;
+    memset(&info, 0, sizeof info);
+    if (sysctl(request, 4, &info, &size, nullptr, 0) != 0) {
+        return false;
+    }
+    return (info.kp_proc.p_flag & P_TRACED) != 0;
+#else
+    return ReadTracerPid();
+#endif
+}
+
+// A debugger takes the trap and never hands it on. A tracer that is not a debugger
+// (strace) hands SIGTRAP back, and its default action would end the process, so while the
+// trap runs a handler that steps over it stands in for the default. A host's own handler
+// is left in place: the host has chosen what SIGTRAP means to it.
+void BeginTrap() {
+    pthread_mutex_lock(&g_trapMutex);
+    struct sigaction current;
+    sigaction(SIGTRAP, nullptr, &current);
+    bool isDefault = (current.sa_flags & SA_SIGINFO) == 0 &&
+                     (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN);
+    g_trapHandlerInstalled = false;
+    if (isDefault) {
+        struct sigaction stepOver;
+        memset(&stepOver, 0, sizeof stepOver);
+        stepOver.sa_sigaction = StepOverTrap;
+        stepOver.sa_flags = SA_SIGINFO;
+        sigemptyset(&stepOver.sa_mask);
+        if (sigaction(SIGTRAP, &stepOver, &g_savedTrapAction) == 0) {
+            g_trapHandlerInstalled = true;
+        }
+    }
+}
+
+void EndTrap() {
+    if (g_trapHandlerInstalled) {
+        sigaction(SIGTRAP, &g_savedTrapAction, nullptr);
+        g_trapHandlerInstalled = false;
+    }
+    pthread_mutex_unlock(&g_trapMutex);
+}
+
+} // namespace kvz::platform

@@ -1,0 +1,19 @@
+// The message box on POSIX systems: a dialog when a display can be opened, else a prompt
+// on the controlling terminal, else none (answered at once as "cannot be shown").
+#include "KVZDebugLib/platform/PosixMessageBox.h"
+
+namespace kvz::platform {
+
+int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
+    int32_t result = ShowX11MessageBox(text, caption, buttons);
+    if (result != kNoSuchBox) {
+        return result;
+    }
+    result = ShowTerminalPrompt(text, caption, buttons);
+    if (result != kNoSuchBox) {
+        return result;
+    }
+    return kBoxNotShown;
+}
+
+} // namespace kvz::platform

@@ -1,0 +1,17 @@
+// The kinds of message box a POSIX system may offer, tried in order by ShowMessageBox.
+#pragma once
+
+#include "KVZDebugLib/platform/Platform.h"
+
+namespace kvz::platform {
+
+// Returned by a kind of box that is not available here, so the next kind is tried.
+constexpr int32_t kNoSuchBox = -1;
+
+// A dialog window on the X display named by DISPLAY; kNoSuchBox when none can be opened.
+int32_t ShowX11MessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
+
+// A prompt on the controlling terminal; kNoSuchBox when the process has none it may use.
+int32_t ShowTerminalPrompt(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
+
+} // namespace kvz::platform

@@ -1,0 +1,21 @@
+// Conversions between the library's 16-bit text and UTF-8, bounded and allocation-free.
+#pragma once
+
+#include "KVZDebugLib/KVZDebugLib.h"
+#include "KVZDebugLib/platform/TextSink.h"
+
+#include <stddef.h>
+
+namespace kvz {
+
+// Writes text[0..count) as UTF-8 into out[capacity] (no terminator added) and returns the
+// bytes written. An unpaired surrogate becomes U+FFFD. A character that does not fit
+// whole is not written, nor anything after it.
+size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity);
+
+// Decodes a zero-terminated narrow string into the sink, reading at most maxBytes bytes
+// (stopping earlier at the terminator or when the sink is full). POSIX: UTF-8, malformed
+// bytes become U+FFFD. Windows: the active code page. Returns the units produced.
+size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes);
+
+} // namespace kvz
