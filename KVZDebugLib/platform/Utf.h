@@ -16,6 +16,8 @@ size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity
 // Decodes a zero-terminated narrow string into the sink, reading at most maxBytes bytes
 // (stopping earlier at the terminator or when the sink is full). POSIX: UTF-8, malformed
 // bytes become U+FFFD. Windows: the active code page. Returns the units produced.
+// When the sink fills before the text ends it sets sink.truncated; a character is
+// written whole or not at all. A UTF-8 sequence that maxBytes cuts short is left out.
 size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes);
 
 } // namespace kvz

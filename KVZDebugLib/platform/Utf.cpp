@@ -1,0 +1,175 @@
+#include "KVZDebugLib/platform/Utf.h"
+
+#include <stdint.h>
+
+namespace kvz {
+
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+inline bool IsHigh(uint32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline bool IsLow(uint32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+} // namespace
+
+size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity) {
+    if (text == nullptr || out == nullptr) {
+        return 0;
+    }
+    size_t written = 0;
+    size_t i = 0;
+    while (i < count) {
+        uint32_t unit = static_cast<uint16_t>(text[i]);
+        if (unit < 0x80) {
+            if (written == capacity) {
+                break;
+            }
+            out[written++] = static_cast<char>(unit);
+            ++i;
+            continue;
+        }
+        uint32_t code = unit;
+        size_t used = 1;
+        if (IsHigh(unit) && i + 1 < count && IsLow(static_cast<uint16_t>(text[i + 1]))) {
+            code =
+                0x10000 + ((unit - 0xD800) << 10) + (static_cast<uint16_t>(text[i + 1]) - 0xDC00);
+            used = 2;
+        } else if (IsHigh(unit) || IsLow(unit)) {
+            code = kReplacement;
+        }
+        size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        if (capacity - written < need) {
+            break; // a character is written whole or not at all
+        }
+        char *d = out + written;
+        if (need == 2) {
+            d[0] = static_cast<char>(0xC0 | (code >> 6));
+            d[1] = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (need == 3) {
+            d[0] = static_cast<char>(0xE0 | (code >> 12));
+            d[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            d[2] = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            d[0] = static_cast<char>(0xF0 | (code >> 18));
+            d[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            d[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            d[3] = static_cast<char>(0x80 | (code & 0x3F));
+        }
+        written += need;
+        i += used;
+    }
+    return written;
+}
+
+#if !defined(_WIN32)
+
+// UTF-8 in, UTF-16 out. Malformed input is replaced the way the Unicode standard
+// recommends ("maximal subparts"): each byte that cannot start a character, and each
+// started sequence that breaks off, becomes one U+FFFD, and the byte that broke it off is
+// read again as the start of what follows. A sequence cut short by maxBytes is left out,
+// as a character that does not fit, since the bytes that would complete it are not ours
+// to read.
+size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
+    if (text == nullptr) {
+        return 0;
+    }
+    const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
+    const size_t start = sink.length;
+    size_t room = SinkRoom(sink);
+    KVZChar *out = sink.out + sink.length;
+    size_t produced = 0;
+    size_t i = 0;
+    while (i < maxBytes) {
+        uint32_t b = s[i];
+        if (b == 0) {
+            break;
+        }
+        if (b < 0x80) {
+            if (produced == room) {
+                sink.truncated = true;
+                break;
+            }
+            out[produced++] = static_cast<KVZChar>(b);
+            ++i;
+            continue;
+        }
+        // The lead byte fixes the length and the range of the first continuation byte,
+        // which rules out overlong forms, surrogates and values past U+10FFFF.
+        size_t length;
+        uint32_t low = 0x80;
+        uint32_t high = 0xBF;
+        uint32_t code;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2;
+            code = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3;
+            code = b & 0x0F;
+            if (b == 0xE0) {
+                low = 0xA0;
+            } else if (b == 0xED) {
+                high = 0x9F;
+            }
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4;
+            code = b & 0x07;
+            if (b == 0xF0) {
+                low = 0x90;
+            } else if (b == 0xF4) {
+                high = 0x8F;
+            }
+        } else {
+            length = 1; // a stray continuation byte or one never used in UTF-8
+            code = kReplacement;
+        }
+        size_t next = i + 1;
+        bool cutByLimit = false;
+        for (size_t k = 1; k < length; ++k) {
+            if (next == maxBytes) {
+                cutByLimit = true;
+                break;
+            }
+            uint32_t c = s[next];
+            if (c < low || c > high) {
+                code = kReplacement; // includes the terminator: nothing past it is read
+                break;
+            }
+            code = (code << 6) | (c & 0x3F);
+            low = 0x80;
+            high = 0xBF;
+            ++next;
+        }
+        if (cutByLimit) {
+            break;
+        }
+        if (next - i < length) {
+            code = kReplacement;
+        }
+        size_t need = code >= 0x10000 ? 2 : 1;
+        if (room - produced < need) {
+            sink.truncated = true;
+            break;
+        }
+        if (need == 2) {
+            out[produced++] = static_cast<KVZChar>(0xD800 + ((code - 0x10000) >> 10));
+            out[produced++] = static_cast<KVZChar>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            out[produced++] = static_cast<KVZChar>(code);
+        }
+        i = next;
+    }
+    sink.length = start + produced;
+    if (sink.capacity != 0) {
+        sink.out[sink.length] = 0;
+    }
+    return produced;
+}
+
+#endif // !defined(_WIN32)
+
+} // namespace kvz
