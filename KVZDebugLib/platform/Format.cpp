@@ -1,0 +1,694 @@
+#include "KVZDebugLib/platform/Format.h"
+
+#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/platform/Utf.h"
+
+#include <cmath>
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include <type_traits>
+
+// MinGW's own C99 formatter gives the same digits whichever C runtime the DLL meets
+// (the old msvcrt.dll knows no %a and writes three-digit exponents).
+#if defined(__MINGW32__)
+#define KVZ_NARROW_SNPRINTF __mingw_snprintf
+#else
+#define KVZ_NARROW_SNPRINTF snprintf
+#endif
+
+namespace kvz {
+
+namespace {
+
+// Widths and precisions saturate here; anything larger cannot show in a buffer anyway.
+constexpr size_t kMaxField = INT_MAX;
+
+// Floating-point digits are made in a local narrow buffer. The largest double printed
+// with %f is 309 digits, so with the precision capped at 100 every double fits whole.
+constexpr size_t kFloatPrecisionCap = 100;
+constexpr size_t kFloatDigits = 512;
+
+constexpr char kDigitPairs[] = "00010203040506070809"
+                               "10111213141516171819"
+                               "20212223242526272829"
+                               "30313233343536373839"
+                               "40414243444546474849"
+                               "50515253545556575859"
+                               "60616263646566676869"
+                               "70717273747576777879"
+                               "80818283848586878889"
+                               "90919293949596979899";
+
+// Where the text goes: the next free unit and how many more fit before the terminator's
+// slot. Once anything has been left out (cut), nothing that follows can show, so the
+// formatter stops there.
+struct Out {
+    KVZChar *cur;
+    size_t room;
+    bool cut;
+};
+
+inline void PutUnit(Out &o, KVZChar unit) {
+    if (o.room == 0) {
+        o.cut = true;
+        return;
+    }
+    *o.cur++ = unit;
+    --o.room;
+}
+
+inline void Fill(Out &o, KVZChar unit, size_t count) {
+    if (count > o.room) {
+        count = o.room;
+        o.cut = true;
+    }
+    KVZChar *d = o.cur;
+    for (size_t i = 0; i < count; ++i) {
+        d[i] = unit;
+    }
+    o.cur += count;
+    o.room -= count;
+}
+
+// Copies units, or ASCII bytes widened to units.
+template <class C> inline void Copy(Out &o, const C *text, size_t count) {
+    if (count > o.room) {
+        count = o.room;
+        o.cut = true;
+    }
+    KVZChar *d = o.cur;
+    for (size_t i = 0; i < count; ++i) {
+        if constexpr (sizeof(C) == 1) {
+            d[i] = static_cast<KVZChar>(static_cast<unsigned char>(text[i]));
+        } else {
+            d[i] = text[i];
+        }
+    }
+    o.cur += count;
+    o.room -= count;
+}
+
+// Copies a terminated text of at most `limit` units and returns the units copied. It
+// reads at most one unit past the room, to know whether something was left out.
+inline size_t CopyTerminated(Out &o, const KVZChar *text, size_t limit) {
+    size_t most = limit < o.room ? limit : o.room;
+    KVZChar *d = o.cur;
+    size_t i = 0;
+    for (; i < most && text[i] != 0; ++i) {
+        d[i] = text[i];
+    }
+    if (i == o.room && i < limit && text[i] != 0) {
+        o.cut = true;
+    }
+    o.cur += i;
+    o.room -= i;
+    return i;
+}
+
+template <class C> inline size_t MeasureTerminated(const C *text, size_t limit) {
+    size_t i = 0;
+    while (i < limit && text[i] != 0) {
+        ++i;
+    }
+    return i;
+}
+
+// A narrow text, decoded by the platform (UTF-8 on POSIX, the code page on Windows).
+inline void CopyNarrow(Out &o, const char *text, size_t maxBytes) {
+    // The sink's terminator slot is the formatter's own: it lies inside the buffer.
+    TextSink sink{o.cur, o.room + 1, 0, false};
+    PutNarrow(sink, text, maxBytes);
+    o.cur += sink.length;
+    o.room -= sink.length;
+    if (sink.truncated) {
+        o.cut = true;
+    }
+}
+
+enum : unsigned {
+    kLeft = 1u,
+    kPlus = 2u,
+    kSpace = 4u,
+    kAlternate = 8u,
+    kZero = 16u,
+};
+
+enum class Length : unsigned char {
+    None,
+    Char,     // hh
+    Short,    // h
+    Long,     // l
+    LongLong, // ll, I64, and L on integers
+    IntMax,   // j
+    Size,     // z
+    PtrDiff,  // t
+    Pointer,  // I: the size of a pointer
+    Int32,    // I32
+    Wide,     // w
+    BigL,     // L
+};
+
+struct Spec {
+    unsigned flags;
+    size_t width;
+    size_t precision;
+    bool hasPrecision;
+};
+
+// Lays out one field: [spaces][prefix][zeros][body][spaces]. `missing` counts body units
+// that exist but could not be made; they count towards the width and end the text.
+template <class C>
+void PutField(Out &o, const Spec &spec, const char *prefix, size_t prefixLength, size_t zeros,
+              const C *body, size_t bodyLength, bool padWithZeros, size_t missing = 0) {
+    size_t length = prefixLength + zeros + bodyLength + missing;
+    size_t pad = spec.width > length ? spec.width - length : 0;
+    if (pad != 0 && (spec.flags & kLeft) == 0) {
+        if (padWithZeros) {
+            zeros += pad;
+        } else {
+            Fill(o, KVZ_TEXT(' '), pad);
+        }
+        pad = 0;
+    }
+    Copy(o, prefix, prefixLength);
+    Fill(o, KVZ_TEXT('0'), zeros);
+    Copy(o, body, bodyLength);
+    if (missing != 0) {
+        o.cut = true;
+        return;
+    }
+    Fill(o, KVZ_TEXT(' '), pad);
+}
+
+// Integers: the digits are made backwards in a small local buffer.
+void PutInteger(Out &o, const Spec &spec, KVZChar conversion, uint64_t magnitude, bool negative,
+                bool isSigned) {
+    char digits[24];
+    char *end = digits + sizeof digits;
+    char *p = end;
+    bool noDigits = spec.hasPrecision && spec.precision == 0 && magnitude == 0;
+    if (!noDigits) {
+        if (conversion == KVZ_TEXT('x') || conversion == KVZ_TEXT('X')) {
+            const char *hex = conversion == KVZ_TEXT('x') ? "0123456789abcdef" : "0123456789ABCDEF";
+            do {
+                *--p = hex[magnitude & 15u];
+                magnitude >>= 4;
+            } while (magnitude != 0);
+        } else if (conversion == KVZ_TEXT('o')) {
+            do {
+                *--p = static_cast<char>('0' + (magnitude & 7u));
+                magnitude >>= 3;
+            } while (magnitude != 0);
+        } else {
+            // 64-bit division is a library call on 32-bit targets: use it only as long as
+            // the value needs it.
+            while (magnitude > UINT32_MAX) {
+                uint64_t quotient = magnitude / 100u;
+                const char *pair = kDigitPairs + 2 * (magnitude - quotient * 100u);
+                *--p = pair[1];
+                *--p = pair[0];
+                magnitude = quotient;
+            }
+            uint32_t small = static_cast<uint32_t>(magnitude);
+            while (small >= 100u) {
+                const char *pair = kDigitPairs + 2 * (small % 100u);
+                small /= 100u;
+                *--p = pair[1];
+                *--p = pair[0];
+            }
+            if (small >= 10u) {
+                *--p = kDigitPairs[2 * small + 1];
+                *--p = kDigitPairs[2 * small];
+            } else {
+                *--p = static_cast<char>('0' + small);
+            }
+        }
+    }
+    size_t count = static_cast<size_t>(end - p);
+
+    char prefix[2];
+    size_t prefixLength = 0;
+    if (isSigned) {
+        if (negative) {
+            prefix[prefixLength++] = '-';
+        } else if (spec.flags & kPlus) {
+            prefix[prefixLength++] = '+';
+        } else if (spec.flags & kSpace) {
+            prefix[prefixLength++] = ' ';
+        }
+    }
+    size_t zeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
+    if (spec.flags & kAlternate) {
+        if (conversion == KVZ_TEXT('o')) {
+            // # makes sure the octal text starts with a zero.
+            if (zeros == 0 && (count == 0 || *p != '0')) {
+                zeros = 1;
+            }
+        } else if ((conversion == KVZ_TEXT('x') || conversion == KVZ_TEXT('X')) && !noDigits &&
+                   !(count == 1 && *p == '0')) {
+            prefix[prefixLength++] = '0';
+            prefix[prefixLength++] = static_cast<char>(conversion);
+        }
+    }
+    bool padWithZeros = (spec.flags & (kZero | kLeft)) == kZero && !spec.hasPrecision;
+    PutField(o, spec, prefix, prefixLength, zeros, p, count, padWithZeros);
+}
+
+// Digits of a floating-point value. Infinity and NaN are written here, C99 style, on
+// every platform (the old Windows runtime wrote "1.#INF" and "1.#QNAN"); the sign of a
+// NaN shows, as the sign of zero does.
+template <class F>
+[[gnu::noinline]] void PutFloat(Out &o, const Spec &spec, KVZChar conversion, F value) {
+    char c = static_cast<char>(conversion);
+    bool upper = c == 'E' || c == 'F' || c == 'G' || c == 'A';
+    char sign = 0;
+    if (std::signbit(value)) {
+        sign = '-';
+    } else if (spec.flags & kPlus) {
+        sign = '+';
+    } else if (spec.flags & kSpace) {
+        sign = ' ';
+    }
+    if (std::isnan(value) || std::isinf(value)) {
+        const char *word = std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
+        PutField(o, spec, &sign, sign != 0 ? 1u : 0u, 0, word, 3, false);
+        return;
+    }
+
+    // The runtime makes the digits of the magnitude; sign, width and padding are ours,
+    // so that a huge width costs nothing here.
+    char format[8];
+    size_t f = 0;
+    format[f++] = '%';
+    if (spec.flags & kAlternate) {
+        format[f++] = '#';
+    }
+    if (spec.hasPrecision) {
+        format[f++] = '.';
+        format[f++] = '*';
+    }
+    if constexpr (std::is_same_v<F, long double>) {
+        format[f++] = 'L';
+    }
+    format[f++] = c;
+    format[f] = 0;
+
+    char digits[kFloatDigits];
+    F magnitude = sign == '-' ? -value : value;
+    int made;
+    if (spec.hasPrecision) {
+        int precision = static_cast<int>(spec.precision < kFloatPrecisionCap ? spec.precision
+                                                                             : kFloatPrecisionCap);
+        made = KVZ_NARROW_SNPRINTF(digits, sizeof digits, format, precision, magnitude);
+    } else {
+        made = KVZ_NARROW_SNPRINTF(digits, sizeof digits, format, magnitude);
+    }
+    size_t total = made > 0 ? static_cast<size_t>(made) : 0;
+    size_t have = total < sizeof digits ? total : sizeof digits - 1;
+
+    // Exponents have at least two digits, as C99 says; a runtime that writes three
+    // ("1e+005") loses the leading zero here.
+    if (have == total && have >= 5 && (c == 'e' || c == 'E' || c == 'g' || c == 'G')) {
+        char *e = digits + have - 5;
+        if ((e[0] == 'e' || e[0] == 'E') && (e[1] == '+' || e[1] == '-') && e[2] == '0') {
+            e[2] = e[3];
+            e[3] = e[4];
+            --have;
+            --total;
+        }
+    }
+
+    // The 0x of %a goes before any zeros, as the sign does.
+    char prefix[3];
+    size_t prefixLength = 0;
+    if (sign != 0) {
+        prefix[prefixLength++] = sign;
+    }
+    const char *body = digits;
+    if ((c == 'a' || c == 'A') && have >= 2 && digits[0] == '0' &&
+        (digits[1] == 'x' || digits[1] == 'X')) {
+        prefix[prefixLength++] = digits[0];
+        prefix[prefixLength++] = digits[1];
+        body += 2;
+        have -= 2;
+        total -= 2;
+    }
+    bool padWithZeros = (spec.flags & (kZero | kLeft)) == kZero;
+    PutField(o, spec, prefix, prefixLength, 0, body, have, padWithZeros, total - have);
+}
+
+} // namespace
+
+size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args) {
+    if (buffer == nullptr || capacity == 0) {
+        return 0;
+    }
+    Out o{buffer, capacity - 1, false};
+    const KVZChar *f = format;
+    while (f != nullptr) {
+        // A run of plain text, copied as it is scanned.
+        {
+            KVZChar *d = o.cur;
+            size_t room = o.room;
+            size_t i = 0;
+            KVZChar unit = f[0];
+            while (unit != KVZ_TEXT('%') && unit != 0) {
+                if (i == room) {
+                    o.cut = true;
+                    break;
+                }
+                d[i++] = unit;
+                unit = f[i];
+            }
+            o.cur += i;
+            o.room -= i;
+            f += i;
+            if (unit == 0 || o.cut) {
+                break;
+            }
+        }
+
+        const KVZChar *start = f++;
+        Spec spec{0, 0, 0, false};
+        for (bool more = true; more;) {
+            switch (*f) {
+            case KVZ_TEXT('-'):
+                spec.flags |= kLeft;
+                break;
+            case KVZ_TEXT('+'):
+                spec.flags |= kPlus;
+                break;
+            case KVZ_TEXT(' '):
+                spec.flags |= kSpace;
+                break;
+            case KVZ_TEXT('#'):
+                spec.flags |= kAlternate;
+                break;
+            case KVZ_TEXT('0'):
+                spec.flags |= kZero;
+                break;
+            default:
+                more = false;
+                continue;
+            }
+            ++f;
+        }
+
+        if (*f == KVZ_TEXT('*')) {
+            ++f;
+            int width = va_arg(args, int);
+            // A negative width asks for left justification; its size is taken unsigned,
+            // so INT_MIN is safe.
+            unsigned size = static_cast<unsigned>(width);
+            if (width < 0) {
+                spec.flags |= kLeft;
+                size = 0u - size;
+            }
+            spec.width = size < kMaxField ? size : kMaxField;
+        } else {
+            while (*f >= KVZ_TEXT('0') && *f <= KVZ_TEXT('9')) {
+                size_t digit = static_cast<size_t>(*f++ - KVZ_TEXT('0'));
+                spec.width =
+                    spec.width > (kMaxField - digit) / 10 ? kMaxField : spec.width * 10 + digit;
+            }
+        }
+
+        if (*f == KVZ_TEXT('.')) {
+            ++f;
+            spec.hasPrecision = true;
+            if (*f == KVZ_TEXT('*')) {
+                ++f;
+                int precision = va_arg(args, int);
+                // A negative precision is taken as none.
+                if (precision < 0) {
+                    spec.hasPrecision = false;
+                } else {
+                    spec.precision = static_cast<size_t>(precision);
+                }
+            } else {
+                while (*f >= KVZ_TEXT('0') && *f <= KVZ_TEXT('9')) {
+                    size_t digit = static_cast<size_t>(*f++ - KVZ_TEXT('0'));
+                    spec.precision = spec.precision > (kMaxField - digit) / 10
+                                         ? kMaxField
+                                         : spec.precision * 10 + digit;
+                }
+            }
+        }
+
+        Length length = Length::None;
+        switch (*f) {
+        case KVZ_TEXT('h'):
+            ++f;
+            length = Length::Short;
+            if (*f == KVZ_TEXT('h')) {
+                ++f;
+                length = Length::Char;
+            }
+            break;
+        case KVZ_TEXT('l'):
+            ++f;
+            length = Length::Long;
+            if (*f == KVZ_TEXT('l')) {
+                ++f;
+                length = Length::LongLong;
+            }
+            break;
+        case KVZ_TEXT('L'):
+            ++f;
+            length = Length::BigL;
+            break;
+        case KVZ_TEXT('j'):
+            ++f;
+            length = Length::IntMax;
+            break;
+        case KVZ_TEXT('z'):
+            ++f;
+            length = Length::Size;
+            break;
+        case KVZ_TEXT('t'):
+            ++f;
+            length = Length::PtrDiff;
+            break;
+        case KVZ_TEXT('w'):
+            ++f;
+            length = Length::Wide;
+            break;
+        case KVZ_TEXT('I'):
+            ++f;
+            length = Length::Pointer;
+            if (f[0] == KVZ_TEXT('3') && f[1] == KVZ_TEXT('2')) {
+                f += 2;
+                length = Length::Int32;
+            } else if (f[0] == KVZ_TEXT('6') && f[1] == KVZ_TEXT('4')) {
+                f += 2;
+                length = Length::LongLong;
+            }
+            break;
+        default:
+            break;
+        }
+
+        KVZChar conversion = *f;
+        if (conversion == 0) {
+            break; // an unfinished conversion at the end of the format prints nothing
+        }
+        ++f;
+
+        switch (conversion) {
+        case KVZ_TEXT('d'):
+        case KVZ_TEXT('i'): {
+            int64_t value;
+            switch (length) {
+            case Length::Char:
+                value = static_cast<signed char>(va_arg(args, int));
+                break;
+            case Length::Short:
+                value = static_cast<short>(va_arg(args, int));
+                break;
+            case Length::Long:
+                value = va_arg(args, long);
+                break;
+            case Length::LongLong:
+            case Length::BigL:
+                value = va_arg(args, long long);
+                break;
+            case Length::IntMax:
+                value = va_arg(args, intmax_t);
+                break;
+            case Length::Size:
+            case Length::PtrDiff:
+            case Length::Pointer:
+                value = va_arg(args, ptrdiff_t);
+                break;
+            default:
+                value = va_arg(args, int);
+                break;
+            }
+            uint64_t magnitude = static_cast<uint64_t>(value);
+            if (value < 0) {
+                magnitude = 0u - magnitude;
+            }
+            PutInteger(o, spec, conversion, magnitude, value < 0, true);
+            break;
+        }
+        case KVZ_TEXT('u'):
+        case KVZ_TEXT('o'):
+        case KVZ_TEXT('x'):
+        case KVZ_TEXT('X'): {
+            uint64_t value;
+            switch (length) {
+            case Length::Char:
+                value = static_cast<unsigned char>(va_arg(args, unsigned));
+                break;
+            case Length::Short:
+                value = static_cast<unsigned short>(va_arg(args, unsigned));
+                break;
+            case Length::Long:
+                value = va_arg(args, unsigned long);
+                break;
+            case Length::LongLong:
+            case Length::BigL:
+                value = va_arg(args, unsigned long long);
+                break;
+            case Length::IntMax:
+                value = va_arg(args, uintmax_t);
+                break;
+            case Length::Size:
+            case Length::PtrDiff:
+            case Length::Pointer:
+                value = va_arg(args, size_t);
+                break;
+            default:
+                value = va_arg(args, unsigned);
+                break;
+            }
+            PutInteger(o, spec, conversion, value, false, false);
+            break;
+        }
+        case KVZ_TEXT('p'): {
+            // As the Windows runtime prints it: upper-case hex, as many digits as a
+            // pointer holds, no 0x.
+            uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(args, void *));
+            spec.hasPrecision = true;
+            spec.precision = 2 * sizeof(void *);
+            PutInteger(o, spec, KVZ_TEXT('X'), value, false, false);
+            break;
+        }
+        case KVZ_TEXT('c'):
+        case KVZ_TEXT('C'): {
+            int value = va_arg(args, int);
+            bool narrow =
+                length == Length::Short ||
+                (conversion == KVZ_TEXT('C') && length != Length::Long && length != Length::Wide);
+            KVZChar units[4];
+            size_t count = 1;
+            units[0] = static_cast<KVZChar>(value);
+            if (narrow && static_cast<char>(value) != 0) {
+                char bytes[2] = {static_cast<char>(value), 0};
+                TextSink sink{units, 4, 0, false};
+                count = PutNarrow(sink, bytes, sizeof bytes);
+            } else if (narrow) {
+                units[0] = 0;
+            }
+            bool padWithZeros = (spec.flags & (kZero | kLeft)) == kZero;
+            PutField(o, spec, "", 0, 0, units, count, padWithZeros);
+            break;
+        }
+        case KVZ_TEXT('s'):
+        case KVZ_TEXT('S'): {
+            bool narrow =
+                length == Length::Short ||
+                (conversion == KVZ_TEXT('S') && length != Length::Long && length != Length::Wide);
+            size_t limit = spec.hasPrecision ? spec.precision : SIZE_MAX;
+            bool left = (spec.flags & kLeft) != 0;
+            KVZChar pad = (spec.flags & (kZero | kLeft)) == kZero ? KVZ_TEXT('0') : KVZ_TEXT(' ');
+            if (narrow) {
+                // Width and precision count the bytes of a narrow text, before decoding.
+                const char *text = va_arg(args, const char *);
+                if (text == nullptr) {
+                    text = "(null)";
+                }
+                size_t measureTo = limit < spec.width ? limit : spec.width;
+                if (spec.width == 0) {
+                    CopyNarrow(o, text, limit);
+                } else if (left) {
+                    CopyNarrow(o, text, limit);
+                    if (!o.cut) {
+                        Fill(o, KVZ_TEXT(' '), spec.width - MeasureTerminated(text, measureTo));
+                    }
+                } else {
+                    Fill(o, pad, spec.width - MeasureTerminated(text, measureTo));
+                    CopyNarrow(o, text, limit);
+                }
+            } else {
+                const KVZChar *text = va_arg(args, const KVZChar *);
+                if (text == nullptr) {
+                    text = KVZ_TEXT("(null)");
+                }
+                size_t measureTo = limit < spec.width ? limit : spec.width;
+                if (spec.width == 0) {
+                    CopyTerminated(o, text, limit);
+                } else if (left) {
+                    size_t copied = CopyTerminated(o, text, limit);
+                    if (!o.cut && copied < spec.width) {
+                        Fill(o, KVZ_TEXT(' '), spec.width - copied);
+                    }
+                } else {
+                    Fill(o, pad, spec.width - MeasureTerminated(text, measureTo));
+                    CopyTerminated(o, text, limit);
+                }
+            }
+            break;
+        }
+        case KVZ_TEXT('e'):
+        case KVZ_TEXT('E'):
+        case KVZ_TEXT('f'):
+        case KVZ_TEXT('F'):
+        case KVZ_TEXT('g'):
+        case KVZ_TEXT('G'):
+        case KVZ_TEXT('a'):
+        case KVZ_TEXT('A'):
+#if defined(_WIN32)
+            // The Windows runtime's long double is a double, and that is what its callers
+            // pass for %Lf.
+            PutFloat(o, spec, conversion, va_arg(args, double));
+#else
+            if (length == Length::BigL) {
+                PutFloat(o, spec, conversion, va_arg(args, long double));
+            } else {
+                PutFloat(o, spec, conversion, va_arg(args, double));
+            }
+#endif
+            break;
+        case KVZ_TEXT('n'):
+            // The pointer is taken and nothing is written through it: a format string
+            // must never become a memory write.
+            (void)va_arg(args, void *);
+            break;
+        case KVZ_TEXT('%'):
+            PutUnit(o, KVZ_TEXT('%'));
+            break;
+        default:
+            // Not a conversion we know: the whole sequence shows as it stands.
+            Copy(o, start, static_cast<size_t>(f - start));
+            break;
+        }
+        if (o.cut) {
+            break;
+        }
+    }
+    TextSink sink{buffer, capacity, static_cast<size_t>(o.cur - buffer), o.cut};
+    return SinkFinish(sink);
+}
+
+size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, ...) {
+    va_list args;
+    va_start(args, format);
+    size_t length = FormatText(buffer, capacity, format, args);
+    va_end(args);
+    return length;
+}
+
+} // namespace kvz
