@@ -96,25 +96,27 @@ int32_t ShowTerminalPrompt(const KVZChar *text, const KVZChar *caption, BoxButto
         return kNoSuchBox;
     }
 
+    // One key at a time, without echo, set before the question appears so that a key
+    // pressed as soon as it does is taken. The settings are put back exactly as they were.
+    struct termios raw = saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &raw) != 0) {
+        close(fd);
+        return kNoSuchBox;
+    }
+
     WriteLiteral(fd, "\n[");
     WriteText(fd, caption);
     WriteLiteral(fd, "]\n");
     WriteText(fd, text);
     WriteLiteral(fd, buttons == BoxOkCancel ? "\n[OK: Enter or o] [CANCEL: c or Escape] "
                                             : "\n[OK: Enter] ");
-
-    // One key at a time, without echo; the settings are put back exactly as they were.
-    struct termios raw = saved;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    int32_t answer = kBoxNotShown;
-    if (tcsetattr(fd, TCSANOW, &raw) == 0) {
-        answer = ReadAnswer(fd, buttons);
-        while (tcsetattr(fd, TCSANOW, &saved) != 0 && errno == EINTR) {
-        }
-        WriteLiteral(fd, answer == kBoxOk ? "OK\n" : "CANCEL\n");
+    int32_t answer = ReadAnswer(fd, buttons);
+    while (tcsetattr(fd, TCSANOW, &saved) != 0 && errno == EINTR) {
     }
+    WriteLiteral(fd, answer == kBoxOk ? "OK\n" : "CANCEL\n");
     close(fd);
     return answer;
 }
