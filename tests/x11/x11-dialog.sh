@@ -1,0 +1,343 @@
+#!/usr/bin/env bash
+# Drives the X11 message box from outside the host process, on an Xvfb of its own.
+#
+#   x11-dialog.sh HOST CLOSER LIBRARY CASE [OUTPUT.png]
+#
+# HOST is kvz_x11_host, CLOSER kvz_x11_close, LIBRARY libKVZDebugLib.so. Each case starts
+# Xvfb on a free display number, runs the host, finds the dialog with xdotool, checks its
+# title, answers it (a key, a click, a close, or the server's or the client's death) and
+# checks the prompt's result. Every wait is bounded; the host and Xvfb are killed by pid
+# at the end. Exits 77 (skipped) when Xvfb, xdotool or xprop is missing, unless CI is set.
+#
+# The case "screenshot" saves a picture of the dialog to OUTPUT.png (needs imagemagick);
+# docs/x11-dialog.png is made with it.
+set -u
+
+if [ $# -lt 4 ]; then
+    echo "usage: $0 HOST CLOSER LIBRARY CASE [OUTPUT.png]" >&2
+    exit 64
+fi
+host=$1
+closer=$2
+library=$3
+case_name=$4
+output=${5:-}
+
+work=$(mktemp -d)
+xvfb_pid=
+host_pid=
+
+cleanup() {
+    if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
+        kill -KILL "$host_pid" 2>/dev/null
+        wait "$host_pid" 2>/dev/null
+    fi
+    if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
+        kill -TERM "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/host.err "$work"/xvfb.log; do
+        if [ -s "$log" ]; then
+            echo "--- $log" >&2
+            tail -n 20 "$log" >&2
+        fi
+    done
+    exit 1
+}
+
+need_tools() {
+    local tool
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            if [ -n "${CI:-}" ]; then
+                fail "$tool is missing; CI installs it (tools/debian-packages.txt)"
+            fi
+            echo "SKIP: $tool is not installed (Debian packages xvfb, xdotool, x11-utils)"
+            exit 77
+        fi
+    done
+}
+
+now_ms() { date +%s%3N; }
+
+# Starts Xvfb on a display number it picks itself and sets DISPLAY. The screen is
+# 1024x768 unless another size is given.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp -noreset \
+        3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    local deadline=$(($(now_ms) + 10000))
+    until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
+        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "Xvfb gave no display number within 10 s"
+        sleep 0.05
+    done
+    display_number=$(head -n 1 "$work/display")
+    export DISPLAY=":$display_number"
+}
+
+# Kills Xvfb at once, as a crash would, and removes the files it leaves behind.
+kill_xvfb() {
+    kill -KILL "$xvfb_pid"
+    wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=
+    local lock="/tmp/.X$display_number-lock"
+    rm -f "/tmp/.X11-unix/X$display_number" "$lock"
+}
+
+start_host() {
+    timeout -k 2 60 "$host" "$@" >"$work/host.out" 2>"$work/host.err" &
+    host_pid=$!
+}
+
+# Waits for the host to end (at most 10 s) and checks its output holds each line given.
+expect_host() {
+    local deadline=$(($(now_ms) + 10000))
+    while kill -0 "$host_pid" 2>/dev/null; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "the host is still waiting 10 s after the answer"
+        sleep 0.05
+    done
+    wait "$host_pid"
+    local status=$?
+    host_pid=
+    [ "$status" -eq 0 ] || fail "the host ended with status $status: $(cat "$work/host.out")"
+    local line
+    for line in "$@"; do
+        grep -qx "$line" "$work/host.out" || fail "expected '$line', the host printed: $(cat "$work/host.out")"
+    done
+}
+
+# Finds the visible window named exactly $1 (at most 10 s) and sets $found to its id.
+find_window() {
+    local deadline=$(($(now_ms) + 10000))
+    for (( ; ; )); do
+        found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+        if [ -n "$found" ]; then
+            return
+        fi
+        [ -z "$host_pid" ] || kill -0 "$host_pid" 2>/dev/null || fail "the host ended before showing '$1'"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "no window '$1' within 10 s"
+        sleep 0.05
+    done
+}
+
+# Finds the dialog, checks its title and that it took the keyboard focus, and sets $dialog.
+find_dialog() {
+    local title=$1
+    find_window "$title"
+    dialog=$found
+    [ "$(xdotool getwindowname "$dialog")" = "$title" ] || fail "window name is not '$title'"
+    local names
+    names=$(xprop -id "$dialog" _NET_WM_NAME WM_NAME)
+    grep -qxF "_NET_WM_NAME(UTF8_STRING) = \"$title\"" <<<"$names" || fail "bad _NET_WM_NAME: $names"
+    grep -qxF "WM_NAME(STRING) = \"$title\"" <<<"$names" || fail "bad WM_NAME: $names"
+    local deadline=$(($(now_ms) + 5000))
+    until [ "$(xdotool getwindowfocus -f 2>/dev/null)" = "$dialog" ]; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "the dialog did not take the keyboard focus"
+        sleep 0.05
+    done
+}
+
+click_button() {
+    find_window "$1"
+    xdotool mousemove --window "$found" 10 10 || fail "cannot move the pointer onto '$1'"
+    xdotool click 1 || fail "cannot click '$1'"
+}
+
+# answer ACTION: answers the dialog found by find_dialog.
+answer() {
+    case $1 in
+    enter) xdotool key Return ;;
+    escape) xdotool key Escape ;;
+    click_ok) click_button OK ;;
+    click_cancel) click_button Cancel ;;
+    destroy) xdotool windowclose "$dialog" ;;
+    delete)
+        xprop -id "$dialog" WM_PROTOCOLS | grep -q WM_DELETE_WINDOW ||
+            fail "WM_DELETE_WINDOW is not among the dialog's protocols"
+        "$closer" "$dialog" || fail "cannot send WM_DELETE_WINDOW"
+        ;;
+    client_killed) xdotool windowkill "$dialog" ;;
+    server_killed) kill_xvfb ;;
+    *) fail "unknown action $1" ;;
+    esac
+}
+
+# dialog_case PROMPT TITLE ACTION RESULT [HOST OPTIONS...]
+dialog_case() {
+    local prompt=$1 title=$2 action=$3 result=$4
+    shift 4
+    need_tools Xvfb xdotool xprop
+    start_xvfb
+    start_host "$prompt" "$@"
+    find_dialog "$title"
+    if [ "$prompt" = warn-final ]; then
+        [ -z "$(xdotool search --name '^Cancel$' 2>/dev/null)" ] || fail "an OK-only box has a Cancel button"
+    fi
+    answer "$action"
+    expect_host "result=$result"
+}
+
+# Measures the dialog for the host options given into $width and $height, checking it is
+# centred on the 1024x768 screen, then answers it.
+measure() {
+    start_host warn-release "$@"
+    find_dialog "Assertion Failure"
+    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    local dx=$((X + WIDTH / 2 - 512)) dy=$((Y + HEIGHT / 2 - 384))
+    if [ "${dx#-}" -gt 1 ] || [ "${dy#-}" -gt 1 ]; then
+        fail "not centred: ${WIDTH}x$HEIGHT at $X,$Y for options '$*'"
+    fi
+    xdotool key Return
+    expect_host "result=0"
+    width=$WIDTH
+    height=$HEIGHT
+}
+
+# Two threads of one host put up a box each; both are answered, one after the other.
+two_threads_case() {
+    need_tools Xvfb xdotool xprop
+    start_xvfb
+    start_host warn-release --threads 2 --own-handlers
+    local deadline=$(($(now_ms) + 10000)) windows
+    for (( ; ; )); do
+        windows=$(xdotool search --onlyvisible --name '^Assertion Failure$' 2>/dev/null)
+        [ "$(wc -l <<<"$windows")" -lt 2 ] || break
+        [ "$(now_ms)" -lt "$deadline" ] || fail "two boxes did not come up within 10 s"
+        sleep 0.05
+    done
+    local window
+    for window in $windows; do
+        xdotool windowfocus "$window" || fail "cannot focus $window"
+        deadline=$(($(now_ms) + 5000))
+        until [ "$(xdotool getwindowfocus -f 2>/dev/null)" = "$window" ]; do
+            [ "$(now_ms)" -lt "$deadline" ] || fail "$window did not get the focus"
+            sleep 0.05
+        done
+        xdotool key Escape
+    done
+    expect_host "result=2" "handlers=kept"
+    [ "$(grep -cx 'result=2' "$work/host.out")" -eq 2 ] ||
+        fail "expected two answers, the host printed: $(cat "$work/host.out")"
+}
+
+layout_case() {
+    need_tools Xvfb xdotool xprop
+    start_xvfb
+    measure
+    local short_width=$width short_height=$height
+    measure --lines 5
+    local tall_width=$width tall_height=$height
+    measure --long
+    local long_width=$width long_height=$height
+    local added=$((tall_height - short_height)) line_height=$(((tall_height - short_height) / 5))
+    # Each line feed adds one line of the same height; the width stays.
+    [ "$tall_width" -eq "$short_width" ] || fail "line feeds changed the width: $short_width -> $tall_width"
+    if [ $((added % 5)) -ne 0 ] || [ "$line_height" -lt 10 ]; then
+        fail "five line feeds added $added pixels"
+    fi
+    # About 700 characters with no line feed: wrapped to a readable width (not the whole
+    # screen), over several lines.
+    if [ "$long_width" -le "$short_width" ] || [ "$long_width" -gt 640 ]; then
+        fail "long text: width $long_width (short text: $short_width)"
+    fi
+    [ $((long_height - short_height)) -ge $((8 * line_height)) ] ||
+        fail "long text: height $long_height (short text: $short_height)"
+}
+
+no_display_case() {
+    command -v setsid >/dev/null || fail "setsid (util-linux) is missing"
+    unset DISPLAY
+    local display prompt expected started elapsed
+    # No DISPLAY, an empty one, and one naming a server that is not there.
+    local unused=700
+    while [ -e "/tmp/.X11-unix/X$unused" ] || [ -e "/tmp/.X$unused-lock" ]; do
+        unused=$((unused + 1))
+    done
+    for display in unset "" ":$unused"; do
+        for prompt in warn-release:2 warn-debug:1 break-release:2 warn-final:0; do
+            expected=${prompt#*:}
+            prompt=${prompt%:*}
+            started=$(now_ms)
+            if [ "$display" = unset ]; then
+                env -u DISPLAY setsid -w timeout -k 1 10 "$host" "$prompt" >"$work/host.out" 2>"$work/host.err" </dev/null
+            else
+                env DISPLAY="$display" setsid -w timeout -k 1 10 "$host" "$prompt" >"$work/host.out" 2>"$work/host.err" </dev/null
+            fi
+            local status=$?
+            elapsed=$(($(now_ms) - started))
+            [ "$status" -eq 0 ] || fail "$prompt with DISPLAY '$display': status $status"
+            grep -qx "result=$expected" "$work/host.out" ||
+                fail "$prompt with DISPLAY '$display': expected $expected, got $(cat "$work/host.out")"
+            [ "$elapsed" -lt 3000 ] || fail "$prompt with DISPLAY '$display' took $elapsed ms"
+        done
+    done
+}
+
+no_link_dependency_case() {
+    local needed
+    needed=$(readelf -d "$library" | grep NEEDED) || fail "readelf found no NEEDED entries"
+    if grep -qi 'libX' <<<"$needed"; then
+        fail "the library links X at load time: $needed"
+    fi
+}
+
+screenshot_case() {
+    [ -n "$output" ] || fail "screenshot needs an output file"
+    need_tools Xvfb xdotool xprop import
+    start_xvfb 1920x1080
+    start_host warn-release --sample
+    find_dialog "Assertion Failure"
+    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    # Leave the pointer off the dialog so that it is pictured as it first appears.
+    xdotool mousemove 0 0
+    sleep 0.3
+    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$output" || fail "import failed"
+    xdotool key Return
+    expect_host "result=0"
+    echo "saved $output (${WIDTH}x$HEIGHT dialog)"
+}
+
+case $case_name in
+release.enter) dialog_case warn-release "Assertion Failure" enter 0 ;;
+release.escape) dialog_case warn-release "Assertion Failure" escape 2 ;;
+release.click_ok) dialog_case warn-release "Assertion Failure" click_ok 0 ;;
+release.click_cancel) dialog_case warn-release "Assertion Failure" click_cancel 2 ;;
+release.destroy) dialog_case warn-release "Assertion Failure" destroy 2 ;;
+release.delete) dialog_case warn-release "Assertion Failure" delete 2 ;;
+release.client_killed) dialog_case warn-release "Assertion Failure" client_killed 2 ;;
+release.server_killed)
+    dialog_case warn-release "Assertion Failure" server_killed 2 --own-handlers
+    grep -qx "handlers=kept" "$work/host.out" || fail "the host's X error handlers were not put back"
+    ;;
+release.handlers_kept)
+    dialog_case warn-release "Assertion Failure" click_ok 0 --own-handlers
+    grep -qx "handlers=kept" "$work/host.out" || fail "the host's X error handlers were not put back"
+    ;;
+debug.escape) dialog_case warn-debug "Assertion Failure" escape 1 ;;
+break.enter) dialog_case break-release "Debug Breakpoint" enter 0 ;;
+break.click_cancel) dialog_case break-release "Debug Breakpoint" click_cancel 2 ;;
+final.enter) dialog_case warn-final "Assertion Failure" enter 1 ;;
+final.escape) dialog_case warn-final "Assertion Failure" escape 1 ;;
+final.click_ok) dialog_case warn-final "Assertion Failure" click_ok 1 ;;
+final.destroy) dialog_case warn-final "Assertion Failure" destroy 1 ;;
+final.delete) dialog_case warn-final "Assertion Failure" delete 1 ;;
+final.server_killed) dialog_case warn-final "Assertion Failure" server_killed 1 ;;
+release.two_threads) two_threads_case ;;
+layout) layout_case ;;
+no_display) no_display_case ;;
+no_link_dependency) no_link_dependency_case ;;
+screenshot) screenshot_case ;;
+*) fail "unknown case $case_name" ;;
+esac
+echo "PASS: $case_name"
