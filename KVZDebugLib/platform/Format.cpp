@@ -3,10 +3,20 @@
 #include "KVZDebugLib/platform/TextSink.h"
 #include "KVZDebugLib/platform/Utf.h"
 
+#include <bit>
 #include <cmath>
 #include <limits.h>
+#include <locale.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KVZ_NO_MEMORY_CHECKS __attribute__((no_sanitize("address", "thread")))
+#else
+#define KVZ_NO_MEMORY_CHECKS
+#endif
 
 #include <type_traits>
 
@@ -90,24 +100,96 @@ template <class C> inline void Copy(Out &o, const C *text, size_t count) {
     o.room -= count;
 }
 
+// Copies the units of text[0..most) that come before the first 0 or `stop`, and returns
+// how many it copied. With SSE2 it reads whole aligned 16- and 32-byte blocks: a block is
+// read only when every unit in it is either text or lies after a terminator in the same
+// block, and an aligned block never reaches into another page, so nothing it reads can
+// fault.
+// The units past a terminator are looked at and never used, which is why the address
+// and thread checkers are told to leave this one function alone. With `out` null it
+// only counts.
+KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, size_t most,
+                                           KVZChar stop) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    while (i < most && (reinterpret_cast<uintptr_t>(text + i) & 15u) != 0) {
+        KVZChar unit = text[i];
+        if (unit == 0 || unit == stop) {
+            return i;
+        }
+        if (out != nullptr) {
+            out[i] = unit;
+        }
+        ++i;
+    }
+    const __m128i zeros = _mm_setzero_si128();
+    const __m128i stops = _mm_set1_epi16(static_cast<short>(stop));
+    while (most - i >= 8) {
+        // Two blocks at once where they are 32-byte aligned, so that the pair too stays
+        // in one page.
+        if ((reinterpret_cast<uintptr_t>(text + i) & 31u) == 0 && most - i >= 16) {
+            __m128i first = _mm_load_si128(reinterpret_cast<const __m128i *>(text + i));
+            __m128i second = _mm_load_si128(reinterpret_cast<const __m128i *>(text + i + 8));
+            __m128i hits = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi16(first, zeros), _mm_cmpeq_epi16(first, stops)),
+                _mm_or_si128(_mm_cmpeq_epi16(second, zeros), _mm_cmpeq_epi16(second, stops)));
+            if (_mm_movemask_epi8(hits) == 0) {
+                if (out != nullptr) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), first);
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8), second);
+                }
+                i += 16;
+                continue;
+            }
+        }
+        __m128i block = _mm_load_si128(reinterpret_cast<const __m128i *>(text + i));
+        __m128i hits = _mm_or_si128(_mm_cmpeq_epi16(block, zeros), _mm_cmpeq_epi16(block, stops));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (mask != 0) {
+            size_t end = i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+            if (out != nullptr) {
+                for (; i < end; ++i) {
+                    out[i] = text[i];
+                }
+            }
+            return end;
+        }
+        if (out != nullptr) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), block);
+        }
+        i += 8;
+    }
+#endif
+    for (; i < most; ++i) {
+        KVZChar unit = text[i];
+        if (unit == 0 || unit == stop) {
+            break;
+        }
+        if (out != nullptr) {
+            out[i] = unit;
+        }
+    }
+    return i;
+}
+
 // Copies a terminated text of at most `limit` units and returns the units copied. It
 // reads at most one unit past the room, to know whether something was left out.
 inline size_t CopyTerminated(Out &o, const KVZChar *text, size_t limit) {
     size_t most = limit < o.room ? limit : o.room;
-    KVZChar *d = o.cur;
-    size_t i = 0;
-    for (; i < most && text[i] != 0; ++i) {
-        d[i] = text[i];
-    }
-    if (i == o.room && i < limit && text[i] != 0) {
+    size_t count = CopyRun(o.cur, text, most, 0);
+    if (count == o.room && count < limit && text[count] != 0) {
         o.cut = true;
     }
-    o.cur += i;
-    o.room -= i;
-    return i;
+    o.cur += count;
+    o.room -= count;
+    return count;
 }
 
-template <class C> inline size_t MeasureTerminated(const C *text, size_t limit) {
+inline size_t MeasureTerminated(const KVZChar *text, size_t limit) {
+    return CopyRun(nullptr, text, limit, 0);
+}
+
+inline size_t MeasureTerminated(const char *text, size_t limit) {
     size_t i = 0;
     while (i < limit && text[i] != 0) {
         ++i;
@@ -160,8 +242,14 @@ struct Spec {
 // Lays out one field: [spaces][prefix][zeros][body][spaces]. `missing` counts body units
 // that exist but could not be made; they count towards the width and end the text.
 template <class C>
-void PutField(Out &o, const Spec &spec, const char *prefix, size_t prefixLength, size_t zeros,
-              const C *body, size_t bodyLength, bool padWithZeros, size_t missing = 0) {
+inline void PutField(Out &o, const Spec &spec, const char *prefix, size_t prefixLength,
+                     size_t zeros, const C *body, size_t bodyLength, bool padWithZeros,
+                     size_t missing = 0) {
+    if (spec.width == 0 && zeros == 0 && missing == 0) {
+        Copy(o, prefix, prefixLength);
+        Copy(o, body, bodyLength);
+        return;
+    }
     size_t length = prefixLength + zeros + bodyLength + missing;
     size_t pad = spec.width > length ? spec.width - length : 0;
     if (pad != 0 && (spec.flags & kLeft) == 0) {
@@ -256,6 +344,151 @@ void PutInteger(Out &o, const Spec &spec, KVZChar conversion, uint64_t magnitude
     PutField(o, spec, prefix, prefixLength, zeros, p, count, padWithZeros);
 }
 
+// Fixed notation made here rather than by the runtime, for the common case: a double
+// below 9e18 / 10^precision, with at most kFixedPrecisionMost decimals. The digits are
+// exact: the double is m * 2^e, so the value times 10^p is m * 5^p * 2^(e + p), an
+// integer of at most 74 bits times a power of two, rounded to the nearest integer with
+// ties to even, as C runtimes round in the default rounding mode. Returns the length of
+// the text made, or 0 when the value is not one of these.
+constexpr size_t kFixedPrecisionMost = 9;
+
+size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *out) {
+    static constexpr double kLimits[] = {9e18, 9e17, 9e16, 9e15, 9e14, 9e13, 9e12, 9e11, 9e10, 9e9};
+    static constexpr uint32_t kPowersOfFive[] = {1,    5,     25,    125,    625,
+                                                 3125, 15625, 78125, 390625, 1953125};
+    if (!(magnitude < kLimits[precision])) {
+        return 0;
+    }
+    uint64_t bits = std::bit_cast<uint64_t>(magnitude);
+    uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+    int exponent = static_cast<int>(bits >> 52);
+    if (exponent == 0) {
+        exponent = -1074; // subnormal
+    } else {
+        mantissa |= uint64_t{1} << 52;
+        exponent -= 1075;
+    }
+    // mantissa * 5^precision as 128 bits, high:low.
+    uint64_t five = kPowersOfFive[precision];
+    uint64_t lowProduct = (mantissa & 0xFFFFFFFFu) * five;
+    uint64_t highProduct = (mantissa >> 32) * five;
+    uint64_t low = (highProduct << 32) + lowProduct;
+    uint64_t high = (highProduct >> 32) + (low < lowProduct ? 1u : 0u);
+
+    uint64_t scaled; // round(magnitude * 10^precision), below 2^63 by the limit above
+    int shift = exponent + static_cast<int>(precision);
+    if (mantissa == 0) {
+        scaled = 0;
+    } else if (shift >= 0) {
+        scaled = low << shift;
+    } else if (shift <= -128) {
+        scaled = 0; // less than a quarter: the product has at most 74 bits
+    } else {
+        unsigned k = static_cast<unsigned>(-shift);
+        auto bitAt = [&](unsigned j) -> uint64_t {
+            return j < 64 ? (low >> j) & 1u : (high >> (j - 64)) & 1u;
+        };
+        auto anyBelow = [&](unsigned j) -> bool {
+            if (j == 0) {
+                return false;
+            }
+            if (j < 64) {
+                return (low & ((uint64_t{1} << j) - 1)) != 0;
+            }
+            return low != 0 || (j > 64 && (high & ((uint64_t{1} << (j - 64)) - 1)) != 0);
+        };
+        scaled = k < 64 ? (low >> k) | (k == 0 ? 0 : high << (64 - k)) : high >> (k - 64);
+        if (bitAt(k - 1) != 0 && (anyBelow(k - 1) || (scaled & 1u) != 0)) {
+            ++scaled;
+        }
+    }
+
+    // The digits backwards: the decimals, the point, then at least one integer digit.
+    char text[32];
+    char *end = text + sizeof text;
+    char *p = end;
+    for (unsigned i = 0; i < precision; ++i) {
+        *--p = static_cast<char>('0' + scaled % 10u);
+        scaled /= 10u;
+    }
+    if (precision != 0 || alternate) {
+        *--p = '.';
+    }
+    do {
+        *--p = static_cast<char>('0' + scaled % 10u);
+        scaled /= 10u;
+    } while (scaled != 0);
+    size_t length = static_cast<size_t>(end - p);
+    for (size_t i = 0; i < length; ++i) {
+        out[i] = p[i];
+    }
+    return length;
+}
+
+// The runtime's digits for the magnitude, in buffer[size]; returns the length of the
+// whole text, which may exceed what the buffer holds.
+template <class F>
+size_t RuntimeDigits(const Spec &spec, char conversion, F magnitude, char *buffer, size_t size) {
+    char format[8];
+    size_t f = 0;
+    format[f++] = '%';
+    if (spec.flags & kAlternate) {
+        format[f++] = '#';
+    }
+    if (spec.hasPrecision) {
+        format[f++] = '.';
+        format[f++] = '*';
+    }
+    if constexpr (std::is_same_v<F, long double>) {
+        format[f++] = 'L';
+    }
+    format[f++] = conversion;
+    format[f] = 0;
+    int made;
+    if (spec.hasPrecision) {
+        int precision = static_cast<int>(spec.precision < kFloatPrecisionCap ? spec.precision
+                                                                             : kFloatPrecisionCap);
+        made = KVZ_NARROW_SNPRINTF(buffer, size, format, precision, magnitude);
+    } else {
+        made = KVZ_NARROW_SNPRINTF(buffer, size, format, magnitude);
+    }
+    if (made <= 0) {
+        return 0;
+    }
+    size_t total = static_cast<size_t>(made);
+    size_t have = total < size ? total : size - 1;
+
+    // The decimal point is '.', whatever locale the host has chosen: the runtime writes
+    // the locale's, and its first appearance in the text is the point.
+    const lconv *locale = localeconv();
+    const char *point = locale != nullptr ? locale->decimal_point : nullptr;
+    if (have == total && point != nullptr && point[0] != 0 && !(point[0] == '.' && point[1] == 0)) {
+        size_t pointLength = strlen(point);
+        for (size_t i = 0; i + pointLength <= have; ++i) {
+            if (memcmp(buffer + i, point, pointLength) == 0) {
+                buffer[i] = '.';
+                memmove(buffer + i + 1, buffer + i + pointLength, have - i - pointLength);
+                have -= pointLength - 1;
+                total = have;
+                break;
+            }
+        }
+    }
+
+    // Exponents have at least two digits, as C99 says; a runtime that writes three
+    // ("1e+005") loses the leading zero here.
+    if (have == total && have >= 5 &&
+        (conversion == 'e' || conversion == 'E' || conversion == 'g' || conversion == 'G')) {
+        char *e = buffer + have - 5;
+        if ((e[0] == 'e' || e[0] == 'E') && (e[1] == '+' || e[1] == '-') && e[2] == '0') {
+            e[2] = e[3];
+            e[3] = e[4];
+            --total;
+        }
+    }
+    return total;
+}
+
 // Digits of a floating-point value. Infinity and NaN are written here, C99 style, on
 // every platform (the old Windows runtime wrote "1.#INF" and "1.#QNAN"); the sign of a
 // NaN shows, as the sign of zero does.
@@ -277,47 +510,22 @@ template <class F>
         return;
     }
 
-    // The runtime makes the digits of the magnitude; sign, width and padding are ours,
-    // so that a huge width costs nothing here.
-    char format[8];
-    size_t f = 0;
-    format[f++] = '%';
-    if (spec.flags & kAlternate) {
-        format[f++] = '#';
-    }
-    if (spec.hasPrecision) {
-        format[f++] = '.';
-        format[f++] = '*';
-    }
-    if constexpr (std::is_same_v<F, long double>) {
-        format[f++] = 'L';
-    }
-    format[f++] = c;
-    format[f] = 0;
-
+    // The digits of the magnitude are made apart; sign, width and padding are ours, so
+    // that a huge width costs nothing here.
     char digits[kFloatDigits];
     F magnitude = sign == '-' ? -value : value;
-    int made;
-    if (spec.hasPrecision) {
-        int precision = static_cast<int>(spec.precision < kFloatPrecisionCap ? spec.precision
-                                                                             : kFloatPrecisionCap);
-        made = KVZ_NARROW_SNPRINTF(digits, sizeof digits, format, precision, magnitude);
-    } else {
-        made = KVZ_NARROW_SNPRINTF(digits, sizeof digits, format, magnitude);
-    }
-    size_t total = made > 0 ? static_cast<size_t>(made) : 0;
-    size_t have = total < sizeof digits ? total : sizeof digits - 1;
-
-    // Exponents have at least two digits, as C99 says; a runtime that writes three
-    // ("1e+005") loses the leading zero here.
-    if (have == total && have >= 5 && (c == 'e' || c == 'E' || c == 'g' || c == 'G')) {
-        char *e = digits + have - 5;
-        if ((e[0] == 'e' || e[0] == 'E') && (e[1] == '+' || e[1] == '-') && e[2] == '0') {
-            e[2] = e[3];
-            e[3] = e[4];
-            --have;
-            --total;
+    size_t total = 0;
+    size_t have = 0;
+    if constexpr (std::is_same_v<F, double>) {
+        size_t precision = spec.hasPrecision ? spec.precision : 6;
+        if ((c == 'f' || c == 'F') && precision <= kFixedPrecisionMost) {
+            total = have = FixedDigits(magnitude, static_cast<unsigned>(precision),
+                                       (spec.flags & kAlternate) != 0, digits);
         }
+    }
+    if (total == 0) {
+        total = RuntimeDigits(spec, c, magnitude, digits, sizeof digits);
+        have = total < sizeof digits ? total : sizeof digits - 1;
     }
 
     // The 0x of %a goes before any zeros, as the sign does.
@@ -348,31 +556,24 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
     Out o{buffer, capacity - 1, false};
     const KVZChar *f = format;
     while (f != nullptr) {
-        // A run of plain text, copied as it is scanned.
-        {
-            KVZChar *d = o.cur;
-            size_t room = o.room;
-            size_t i = 0;
-            KVZChar unit = f[0];
-            while (unit != KVZ_TEXT('%') && unit != 0) {
-                if (i == room) {
-                    o.cut = true;
-                    break;
-                }
-                d[i++] = unit;
-                unit = f[i];
+        // A run of plain text, copied whole.
+        if (*f != KVZ_TEXT('%') && *f != 0) {
+            size_t count = CopyRun(o.cur, f, o.room, KVZ_TEXT('%'));
+            o.cur += count;
+            o.room -= count;
+            f += count;
+            if (*f != KVZ_TEXT('%') && *f != 0) {
+                o.cut = true; // the room ran out inside the run
             }
-            o.cur += i;
-            o.room -= i;
-            f += i;
-            if (unit == 0 || o.cut) {
-                break;
-            }
+        }
+        if (*f == 0 || o.cut) {
+            break;
         }
 
         const KVZChar *start = f++;
         Spec spec{0, 0, 0, false};
-        for (bool more = true; more;) {
+        // Every flag sorts at or below '0', every conversion and width digit above it.
+        for (bool more = *f <= KVZ_TEXT('0'); more;) {
             switch (*f) {
             case KVZ_TEXT('-'):
                 spec.flags |= kLeft;
@@ -679,8 +880,13 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
             break;
         }
     }
-    TextSink sink{buffer, capacity, static_cast<size_t>(o.cur - buffer), o.cut};
-    return SinkFinish(sink);
+    size_t length = static_cast<size_t>(o.cur - buffer);
+    if (!o.cut) {
+        buffer[length] = 0;
+        return length;
+    }
+    TextSink sink{buffer, capacity, length, true};
+    return SinkFinish(sink); // drops a half pair left at the cut
 }
 
 size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, ...) {

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -413,6 +416,25 @@ TEST(FormatText, StringsAreReadNoFurtherThanTheRoomAndOneMore) {
     EXPECT_EQ(FormatCut(1024, K("%70.64S"), narrow), Repeat(' ', 6) + Repeat('n', 64));
 }
 
+TEST(FormatText, TheDecimalPointIsAPointInEveryLocale) {
+    const char *before = setlocale(LC_NUMERIC, nullptr);
+    std::string saved = before != nullptr ? before : "C";
+    const char *commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"};
+    bool found = false;
+    for (const char *name : commaLocales) {
+        if (setlocale(LC_NUMERIC, name) != nullptr) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
+    Text text = Format(K("%.2f|%.12f|%e|%g|%a"), 3.25, 0.5, 1.5, 2.5, 1.5);
+    setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(text, K("3.25|0.500000000000|1.500000e+00|2.5|0x1.8p+0"));
+}
+
 // --- Agreement with glibc's swprintf on the conventions the two share ----------------
 
 // A 16-bit string for the formatter and the same text as wchar_t for swprintf.
@@ -570,6 +592,52 @@ TEST(FormatTextAgainstGlibc, EveryFloatFlagWidthAndPrecision) {
                     }
                 }
             }
+        }
+    }
+}
+
+// Fixed notation with few decimals has its own exact digits: every rounding, the ties
+// (which go to even) included, must be what the C library makes of the same double.
+TEST(FormatTextAgainstGlibc, FixedNotationRoundsAsTheCLibraryDoes) {
+    std::vector<double> values = {0.0,
+                                  0.5,
+                                  1.5,
+                                  2.5,
+                                  0.125,
+                                  0.375,
+                                  2.675,
+                                  1.005,
+                                  1e-7,
+                                  5e-10,
+                                  4.9e-10,
+                                  0.9999999999,
+                                  99.995,
+                                  123456789.125,
+                                  9e9,
+                                  8.99999e17,
+                                  4503599627370495.5,
+                                  9007199254740993.0,
+                                  DBL_MIN,
+                                  5e-324,
+                                  1e15 + 0.3,
+                                  1e18 - 1};
+    std::mt19937_64 random(20240611);
+    for (int i = 0; i < 20000; ++i) {
+        // Any bit pattern, folded into the range where the digits are made here.
+        double any = std::bit_cast<double>(random() & ~(uint64_t{1} << 63));
+        if (std::isfinite(any)) {
+            values.push_back(std::fmod(any, std::ldexp(1.0, static_cast<int>(random() % 64))));
+        }
+        // Halves, quarters, eighths...: exact ties at some precision.
+        values.push_back(std::ldexp(static_cast<double>(random() % 100000000),
+                                    -static_cast<int>(random() % 40)));
+    }
+    const char *formats[] = {"%f",   "%.0f", "%.1f", "%.2f", "%.3f",  "%.4f",  "%.5f",
+                             "%.6f", "%.7f", "%.8f", "%.9f", "%#.0f", "%+.2F", "%010.3f"};
+    for (const char *format : formats) {
+        for (double v : values) {
+            Agree(format, false, v);
+            Agree(format, false, -v);
         }
     }
 }
