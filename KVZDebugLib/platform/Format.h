@@ -30,7 +30,12 @@
 //     local buffer). A long double whose %f text would not fit that buffer (beyond about
 //     1e400, POSIX only) shows as much as fits and ends the text there, as if cut.
 //   - Infinity and NaN print as inf, nan, INF, NAN, with the sign shown for a negative
-//     one (as C99 runtimes do); exponents have at least two digits.
+//     one (as C99 runtimes do); exponents have at least two digits. The old Windows
+//     runtime wrote 1.#INF, 1.#QNAN and three-digit exponents: these differ on purpose.
+//   - The decimal point is '.' whatever locale the host has set.
+//   - %f with at most 9 decimals of a double below 9e18 / 10^precision is made here,
+//     exactly, rounded to nearest with ties to even (the default rounding mode's result);
+//     other floating-point text comes from the C runtime's snprintf.
 //   - The 0 flag pads strings and characters with zeros, as the Windows runtime does.
 //   - For a narrow string, width and precision count its bytes, before decoding; a
 //     character cut by the precision is left out.
