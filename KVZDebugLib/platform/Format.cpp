@@ -475,8 +475,8 @@ size_t RuntimeDigits(const Spec &spec, char conversion, F magnitude, char *buffe
         }
     }
 
-    // Exponents have at least two digits, as C99 says; a runtime that writes three
-    // ("1e+005") loses the leading zero here.
+    // Exponents have at least two digits, as C99 says, and no more than they need; the
+    // old Windows runtime always wrote three ("1e+005"), which loses its zero here.
     if (have == total && have >= 5 &&
         (conversion == 'e' || conversion == 'E' || conversion == 'g' || conversion == 'G')) {
         char *e = buffer + have - 5;
