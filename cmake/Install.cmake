@@ -1,0 +1,43 @@
+# cmake --install: the chief header, the module with its import libraries, a CMake
+# package (find_package(KVZDebugLib CONFIG) -> KVZDebugLib::KVZDebugLib) and, off Windows,
+# a pkg-config file.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+add_library(KVZDebugLib::KVZDebugLib ALIAS KVZDebugLib)
+target_include_directories(KVZDebugLib INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+set_target_properties(KVZDebugLib PROPERTIES EXPORT_NAME KVZDebugLib)
+if(NOT WIN32)
+    set_target_properties(KVZDebugLib PROPERTIES VERSION ${PROJECT_VERSION}
+                                                 SOVERSION ${PROJECT_VERSION_MAJOR})
+endif()
+
+install(TARGETS KVZDebugLib EXPORT KVZDebugLibTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/KVZDebugLib/KVZDebugLib.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/KVZDebugLib)
+
+get_target_property(kvz_msvc_import_lib KVZDebugLib KVZ_MSVC_IMPORT_LIB)
+if(kvz_msvc_import_lib)
+    install(FILES ${kvz_msvc_import_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
+set(kvz_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KVZDebugLib)
+install(EXPORT KVZDebugLibTargets NAMESPACE KVZDebugLib:: DESTINATION ${kvz_cmake_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KVZDebugLibConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/KVZDebugLibConfig.cmake
+                              INSTALL_DESTINATION ${kvz_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KVZDebugLibConfigVersion.cmake
+                                 COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/KVZDebugLibConfig.cmake
+              ${PROJECT_BINARY_DIR}/KVZDebugLibConfigVersion.cmake
+        DESTINATION ${kvz_cmake_dir})
+
+if(NOT WIN32)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/KVZDebugLib.pc.in
+                   ${PROJECT_BINARY_DIR}/KVZDebugLib.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/KVZDebugLib.pc
+            DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
