@@ -2,7 +2,9 @@
 // function that expands it: a debugger then stops in that function's own frame.
 #pragma once
 
-#if defined(_MSC_VER)
+#if defined(_WIN32)
+// MSVC's intrinsic, and MinGW's always-inline int3 of the same name: the breakpoint that
+// Windows debuggers expect, raised as EXCEPTION_BREAKPOINT.
 #include <intrin.h>
 #define KVZ_TRAP_INSTRUCTION() __debugbreak()
 #elif defined(__i386__) || defined(__x86_64__)

@@ -1,0 +1,44 @@
+# KVZDebugLib.dll: exports and ordinals from the .def file, the C and C++ runtimes linked
+# in, and two import libraries beside it: MinGW's libKVZDebugLib.dll.a and an MSVC-style
+# KVZDebugLib.lib.
+target_sources(KVZDebugLib PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/platform/WindowsNarrow.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def)
+target_compile_definitions(KVZDebugLib PRIVATE KVZDEBUGLIB_BUILDING)
+
+# The module is KVZDebugLib.dll, not MinGW's customary libKVZDebugLib.dll.
+set_target_properties(KVZDebugLib PROPERTIES PREFIX "" LINK_DEPENDS
+                      ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def)
+
+# libgcc, libstdc++ and winpthread go inside the module, so that it imports nothing but
+# system DLLs. Only the .def file's eleven names are exported.
+target_link_options(KVZDebugLib PRIVATE -static -static-libgcc -static-libstdc++
+                    "LINKER:--no-undefined" "LINKER:--exclude-all-symbols")
+target_link_libraries(KVZDebugLib PRIVATE user32 kernel32)
+
+# The MSVC-style import library, in the short import format MSVC's own tools write. It is
+# made from the .def file, so on 32-bit x86 each name maps to its cdecl symbol
+# (__imp___AssertFailed imports _AssertFailed).
+find_program(KVZ_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-16 llvm-dlltool-15 llvm-dlltool-14)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(kvz_dlltool_machine i386:x86-64)
+else()
+    set(kvz_dlltool_machine i386)
+endif()
+if(KVZ_LLVM_DLLTOOL)
+    if(CMAKE_ARCHIVE_OUTPUT_DIRECTORY)
+        set(kvz_msvc_lib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/KVZDebugLib.lib)
+    else()
+        set(kvz_msvc_lib ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.lib)
+    endif()
+    add_custom_command(TARGET KVZDebugLib POST_BUILD
+        COMMAND ${KVZ_LLVM_DLLTOOL} -m ${kvz_dlltool_machine}
+                -d ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def -D KVZDebugLib.dll -l ${kvz_msvc_lib}
+        BYPRODUCTS ${kvz_msvc_lib}
+        COMMENT "Writing the MSVC-style import library KVZDebugLib.lib"
+        VERBATIM)
+    # Where hosts find it.
+    set_target_properties(KVZDebugLib PROPERTIES KVZ_MSVC_IMPORT_LIB ${kvz_msvc_lib})
+else()
+    message(WARNING "llvm-dlltool not found (Debian package llvm): KVZDebugLib.lib is not made")
+endif()

@@ -1,0 +1,92 @@
+// The Windows side of the platform seam, and the module's entry routine.
+#if !defined(_WIN32_WINNT)
+#define _WIN32_WINNT 0x0601 // SRWLOCK needs Vista or later
+#endif
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "KVZDebugLib/platform/Platform.h"
+
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
+#include <atomic>
+#include <stdint.h>
+
+namespace kvz::platform {
+
+void WriteDebugOutput(const KVZChar *text) {
+    OutputDebugStringW(text);
+}
+
+// The BeingDebugged byte of the process environment block (offset 2), found through the
+// calling thread's environment block: fs:[0x30] on x86, gs:[0x60] on x64. This is the flag
+// IsDebuggerPresent reports; it is read here at every call, so a debugger attached late
+// is noticed by the next report.
+bool IsDebuggerAttached() {
+    uintptr_t peb;
+#if defined(_MSC_VER) && defined(_M_X64)
+    peb = __readgsqword(0x60);
+#elif defined(_MSC_VER) && defined(_M_IX86)
+    peb = __readfsdword(0x30);
+#elif defined(__x86_64__)
+    // MinGW's own __readgsqword trips GCC's array-bounds check; the load is the same.
+    __asm__ volatile("movq %%gs:0x60, %0" : "=r"(peb));
+#elif defined(__i386__)
+    __asm__ volatile("movl %%fs:0x30, %0" : "=r"(peb));
+#else
+#error "no thread environment block layout known for this processor"
+#endif
+    const volatile unsigned char *block = reinterpret_cast<const volatile unsigned char *>(peb);
+    return block != nullptr && block[2] != 0;
+}
+
+// No owner window, no icon, no other style; MessageBoxW's own answer is handed back as it
+// is (IDOK, IDCANCEL, or 0 when the box could not be shown).
+int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
+    UINT style = buttons == BoxOkCancel ? MB_OKCANCEL : MB_OK;
+    return MessageBoxW(nullptr, text, caption, style);
+}
+
+// A debugger on Windows takes the trap as an exception and nothing else needs guarding.
+void BeginTrap() {}
+void EndTrap() {}
+
+namespace {
+
+// The report lock: a statically initialised slim lock made re-entrant by remembering its
+// owner. Nothing to set up at load, nothing allocated. Thread id 0 is never a real thread.
+SRWLOCK g_reportLock = SRWLOCK_INIT;
+std::atomic<DWORD> g_reportOwner{0};
+unsigned long g_reportDepth = 0; // touched only by the owner
+
+} // namespace
+
+void LockReports() {
+    DWORD self = GetCurrentThreadId();
+    // Only this thread can have stored its own id, so a match needs no ordering.
+    if (g_reportOwner.load(std::memory_order_relaxed) == self) {
+        ++g_reportDepth;
+        return;
+    }
+    AcquireSRWLockExclusive(&g_reportLock);
+    g_reportOwner.store(self, std::memory_order_relaxed);
+    g_reportDepth = 1;
+}
+
+void UnlockReports() {
+    if (--g_reportDepth == 0) {
+        g_reportOwner.store(0, std::memory_order_relaxed);
+        ReleaseSRWLockExclusive(&g_reportLock);
+    }
+}
+
+} // namespace kvz::platform
+
+// The state is constant-initialised, so there is nothing to do on any notification and
+// loading never fails on the library's account.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
