@@ -1,9 +1,10 @@
 /* KVZDebugLib: debug reporting for host applications.
  *
  * A host calls these exports when its own checks fail. Every export runs on the
- * caller's thread and returns to it. The prompts block that thread until the person
- * answers (or return at once when no box can be shown). Text is 16-bit UTF-16 on every
- * platform: wchar_t on Windows, char16_t elsewhere. This header compiles as C and C++.
+ * caller's thread and returns to it; the library has no threads, files or settings of its
+ * own and allocates nothing. The prompts block that thread until the person answers (or
+ * return at once when no box can be shown). Text is 16-bit UTF-16 on every platform:
+ * wchar_t on Windows, char16_t elsewhere. This header compiles as C and as C++.
  */
 #ifndef KVZDEBUGLIB_KVZDEBUGLIB_H
 #define KVZDEBUGLIB_KVZDEBUGLIB_H
@@ -38,12 +39,14 @@ typedef char16_t KVZChar;
 extern "C" {
 #endif
 
-/* Hooks are the host's own functions. The library stores them, calls them with the
- * values the host passed, and hands their result back unchanged. */
+/* Hooks are the host's own functions. The library stores them, calls them on the thread
+ * of the export that calls them, with the values the host passed, and hands their result
+ * back unchanged. A hook may call back into the library on the same thread. */
 typedef int32_t(KVZ_CDECL *AssertionFailedHandler)(intptr_t, intptr_t, intptr_t);
 typedef int32_t(KVZ_CDECL *AssertionFailedExHandler)(intptr_t, intptr_t, intptr_t, intptr_t);
-/* From a prompt the argument is the composed message (the library's own buffer, 1024
- * units, which the hook may rewrite); from _EnterSafeMode it is what the host passed. */
+/* From a prompt the argument is the composed message, the library's own buffer of 1024
+ * KVZChar units, which the hook may read or rewrite (the box then shows what it holds);
+ * its result is ignored. From _EnterSafeMode it is whatever the host passed. */
 typedef int32_t(KVZ_CDECL *EnterSafeModeHandler)(void *);
 
 /* What the OK/CANCEL prompts return. */
@@ -53,33 +56,47 @@ typedef enum ReportChoice {
     Report = 2    /* any other answer to _WarnRelease or _BreakRelease */
 } ReportChoice;
 
-/* Forwarding: call the installed hook and return its result. With no hook, stop in an
- * attached debugger (nothing at all when none is attached) and return 0. */
+/* Forwarding. Each reads its hook slot once and calls the hook with its own arguments,
+ * returning the hook's result. With the slot empty it stops in an attached debugger (the
+ * trap lies in the export itself; continuing carries on), does nothing when none is
+ * attached, and returns 0. Never blocks unless the hook does. */
 KVZ_API int32_t KVZ_CDECL _AssertFailed(intptr_t, intptr_t, intptr_t);
 KVZ_API int32_t KVZ_CDECL _AssertFailedEx(intptr_t, intptr_t, intptr_t, intptr_t);
 KVZ_API int32_t KVZ_CDECL _EnterSafeMode(void *);
 
-/* Setters: install a hook (null empties the slot) and return the pointer given. */
+/* Setters. Each installs a hook in its slot (null empties it), replacing the one before,
+ * and returns the pointer it was given. Safe to call from any thread at any time: a call
+ * already running the earlier hook finishes with it. */
 KVZ_API AssertionFailedHandler KVZ_CDECL _SetAssertionFailedHandler(AssertionFailedHandler);
 KVZ_API AssertionFailedExHandler KVZ_CDECL _SetAssertionFailedExHandler(AssertionFailedExHandler);
 KVZ_API EnterSafeModeHandler KVZ_CDECL _SetEnterSafeModeHandler(EnterSafeModeHandler);
 
-/* Formats the text (%s takes a KVZChar string, as in the Windows runtime) and sends it to
- * the debugger output exactly as formatted: no prefix, no added line feed. Text past 1023
- * units is cut. On Linux the output is standard error, in UTF-8. */
+/* Formats the text and sends it to the debugger output exactly as formatted: no prefix,
+ * no time stamp, no added line feed (end the text with one to make lines). Text past 1023
+ * units is cut. Windows: OutputDebugStringW. Linux: standard error, in UTF-8, in one
+ * write. Formats follow the Windows runtime's wide conventions: %s takes a KVZChar
+ * string, %S or %hs a narrow one; a null string prints "(null)", a null format nothing,
+ * and %n writes nothing. */
 KVZ_API void KVZ_CDECL _DebugOutput(const KVZChar *format, ...);
 
-/* The prompts: compose the message, give the safe-mode hook its moment (or stop in an
- * attached debugger when none is installed), then show an OK/CANCEL box captioned
- * "Assertion Failure" ("Debug Breakpoint" for _BreakRelease) and block until answered.
- * OK returns Continue; any other answer, or a box that cannot be shown, returns Debug
- * (_WarnDebug) or Report (_WarnRelease, _BreakRelease). The detail text is cut at 763
- * units, the whole message at 1023. */
+/* The prompts. Each composes its message, gives the safe-mode hook the message (or, with
+ * no hook, stops in an attached debugger), then shows a box and blocks the calling thread
+ * until the person answers. Other threads' reports are not held up meanwhile. Where no
+ * box can be shown (Linux with neither a display nor a terminal) it returns at once, as
+ * for an answer other than OK.
+ *
+ * _WarnDebug, _WarnRelease: "<file>, line <line> : <detail>" and a closing sentence, in a
+ * box captioned "Assertion Failure" with OK and CANCEL. The detail is the host's format
+ * and arguments, cut at 763 units; the whole message is cut at 1023. Returns Continue for
+ * OK; otherwise Debug (_WarnDebug) or Report (_WarnRelease). */
 KVZ_API int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const KVZChar *format, ...);
 KVZ_API int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, const KVZChar *format,
                                        ...);
+/* A breakpoint that should never be reached, named by file and line, in a box captioned
+ * "Debug Breakpoint" with OK and CANCEL. Returns Continue for OK, otherwise Report. */
 KVZ_API int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line);
-/* An OK-only box: returns 1 once acknowledged, 0 when the box cannot be shown. */
+/* The host's text in a box captioned "Assertion Failure" with OK only. Returns the box's
+ * own result: 1 once acknowledged, 0 when the box cannot be shown. */
 KVZ_API int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...);
 
 #ifdef __cplusplus
