@@ -1,4 +1,5 @@
 // Debugger output and the four prompts.
+#include "KVZDebugLib/Frames.h"
 #include "KVZDebugLib/ReportState.h"
 #include "KVZDebugLib/platform/Format.h"
 #include "KVZDebugLib/platform/TextSink.h"
@@ -45,7 +46,7 @@ void PutString(kvz::TextSink &sink, const KVZChar *text) {
 
 // "<file>, line <line> : <detail><closing>" into MessageBuffer.
 template <size_t N>
-void ComposeWarnFrame(const KVZChar *file, int32_t line, const KVZChar (&closing)[N]) {
+size_t ComposeWarnFrame(const KVZChar *file, int32_t line, const KVZChar (&closing)[N]) {
     kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
     PutString(sink, file);
     PutLiteral(sink, kLineSeparator);
@@ -53,24 +54,7 @@ void ComposeWarnFrame(const KVZChar *file, int32_t line, const KVZChar (&closing
     PutLiteral(sink, kDetailSeparator);
     PutString(sink, g_ReportState.DetailBuffer);
     PutLiteral(sink, closing);
-    kvz::SinkFinish(sink);
-}
-
-void ComposeBreakFrame(const KVZChar *file, int32_t line) {
-    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
-    PutLiteral(sink, kBreakOpening);
-    PutString(sink, file);
-    PutLiteral(sink, kLineSeparator);
-    kvz::SinkPutInt(sink, line);
-    PutLiteral(sink, kBreakClosing);
-    kvz::SinkFinish(sink);
-}
-
-void ComposeFinalFrame() {
-    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
-    PutString(sink, g_ReportState.DetailBuffer);
-    PutLiteral(sink, kFinalClosing);
-    kvz::SinkFinish(sink);
+    return kvz::SinkFinish(sink);
 }
 
 // Calls the safe-mode hook, if one is installed, with MessageBuffer itself. The slot is
@@ -102,6 +86,35 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
 
 } // namespace
 
+namespace kvz {
+
+size_t ComposeWarnDebugFrame(const KVZChar *file, int32_t line) {
+    return ComposeWarnFrame(file, line, kWarnDebugClosing);
+}
+
+size_t ComposeWarnReleaseFrame(const KVZChar *file, int32_t line) {
+    return ComposeWarnFrame(file, line, kWarnReleaseClosing);
+}
+
+size_t ComposeBreakFrame(const KVZChar *file, int32_t line) {
+    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+    PutLiteral(sink, kBreakOpening);
+    PutString(sink, file);
+    PutLiteral(sink, kLineSeparator);
+    kvz::SinkPutInt(sink, line);
+    PutLiteral(sink, kBreakClosing);
+    return kvz::SinkFinish(sink);
+}
+
+size_t ComposeFinalFrame() {
+    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+    PutString(sink, g_ReportState.DetailBuffer);
+    PutLiteral(sink, kFinalClosing);
+    return kvz::SinkFinish(sink);
+}
+
+} // namespace kvz
+
 extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
     kvz::ReportLock lock;
     va_list args;
@@ -123,7 +136,7 @@ extern "C" int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const
         va_start(args, format);
         kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
         va_end(args);
-        ComposeWarnFrame(file, line, kWarnDebugClosing);
+        kvz::ComposeWarnDebugFrame(file, line);
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }
@@ -142,7 +155,7 @@ extern "C" int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, con
         va_start(args, format);
         kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
         va_end(args);
-        ComposeWarnFrame(file, line, kWarnReleaseClosing);
+        kvz::ComposeWarnReleaseFrame(file, line);
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }
@@ -156,7 +169,7 @@ extern "C" int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line) {
     KVZChar boxText[kMessageBufferSize];
     {
         kvz::ReportLock lock;
-        ComposeBreakFrame(file, line);
+        kvz::ComposeBreakFrame(file, line);
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }
@@ -174,7 +187,7 @@ extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
         va_start(args, format);
         kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
         va_end(args);
-        ComposeFinalFrame();
+        kvz::ComposeFinalFrame();
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }
