@@ -18,8 +18,27 @@ namespace kvz::platform {
 namespace {
 
 #if !defined(__APPLE__)
+// Finds the TracerPid line in a terminated text. Returns whether the line was
+// there whole, so that no further read is needed; *traced tells whether its pid is not 0.
+bool FindTracerPid(const char *text, bool *traced) {
+    static const char kKey[] = "\nTracerPid:";
+    const char *field = strstr(text, kKey);
+    if (field == nullptr) {
+        return false;
+    }
+    field += sizeof kKey - 1;
+    while (*field == ' ' || *field == '\t') {
+        ++field;
+    }
+    // Any pid other than 0 is a tracer.
+    *traced = *field >= '1' && *field <= '9';
+    return strchr(field, '\n') != nullptr;
+}
+
 // Reads /proc/self/status into a stack buffer: no allocation, no stdio, nothing cached.
-// The TracerPid line comes early, so a buffer of a few KiB always holds it.
+// The kernel hands the whole file over in the first read, and the TracerPid line comes
+// early, so one open, one read and one close answer the question; more reads follow
+// only if a read ever stops short of that line.
 bool ReadTracerPid() {
     int fd;
     do {
@@ -29,8 +48,11 @@ bool ReadTracerPid() {
         return false;
     }
     char buffer[4096];
+    buffer[0] = '\0';
     size_t length = 0;
-    while (length < sizeof buffer - 1) {
+    bool traced = false;
+    bool whole = false;
+    while (!whole && length < sizeof buffer - 1) {
         ssize_t got = read(fd, buffer + length, sizeof buffer - 1 - length);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -39,21 +61,12 @@ bool ReadTracerPid() {
             break;
         }
         length += static_cast<size_t>(got);
+        buffer[length] = '\0';
+        whole = FindTracerPid(buffer, &traced);
     }
     close(fd);
-    buffer[length] = '\0';
-
-    static const char kKey[] = "\nTracerPid:";
-    const char *field = strstr(buffer, kKey);
-    if (field == nullptr) {
-        return false;
-    }
-    field += sizeof kKey - 1;
-    while (*field == ' ' || *field == '\t') {
-        ++field;
-    }
-    // Any pid other than 0 is a tracer.
-    return *field >= '1' && *field <= '9';
+    // A line cut short by the end of the text counts for what it shows (found above).
+    return traced;
 }
 #endif
 
