@@ -18,6 +18,7 @@ std::atomic<bool> g_attached{false};
 std::atomic<int> g_flagReads{0};
 std::atomic<int> g_trapSignals{0};
 std::recursive_mutex g_reportLock;
+std::atomic<Observer> g_observer{nullptr};
 
 std::u16string Copy(const KVZChar *text) {
     std::u16string copy;
@@ -50,6 +51,7 @@ void Reset() {
         g_events.clear();
         g_answerer = nullptr;
     }
+    g_observer = nullptr;
     g_attached = false;
     g_flagReads = 0;
     g_ReportState.AssertionFailed.store(nullptr);
@@ -81,6 +83,10 @@ int FlagReads() {
     return g_flagReads;
 }
 
+void SetObserver(Observer observer) {
+    g_observer = observer;
+}
+
 } // namespace kvz::recording
 
 namespace kvz::platform {
@@ -88,6 +94,10 @@ namespace kvz::platform {
 using namespace kvz::recording;
 
 void WriteDebugOutput(const KVZChar *text) {
+    if (Observer observer = g_observer.load()) {
+        observer(EventKind::Output, text, nullptr, BoxOk);
+        return;
+    }
     Record({EventKind::Output, Copy(text), {}, BoxOk});
 }
 
@@ -97,6 +107,9 @@ bool IsDebuggerAttached() {
 }
 
 int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
+    if (Observer observer = g_observer.load()) {
+        return observer(EventKind::Box, text, caption, buttons);
+    }
     Event event{EventKind::Box, Copy(text), Copy(caption), buttons};
     std::function<int32_t(const Event &)> answerer;
     {
@@ -120,6 +133,10 @@ void BeginTrap() {
 
 void EndTrap() {
     if (g_trapSignals.load() != t_signalsBefore) {
+        if (Observer observer = g_observer.load()) {
+            observer(EventKind::Trap, nullptr, nullptr, BoxOk);
+            return;
+        }
         Record({EventKind::Trap, {}, {}, BoxOk});
     }
 }

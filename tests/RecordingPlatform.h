@@ -31,4 +31,12 @@ void SetBoxAnswerer(std::function<int32_t(const Event &)> answerer);
 std::vector<Event> Events();
 int FlagReads();
 
+// A lighter mode for tests that make very many reports: while an observer is set, each
+// output and box is handed to it on the caller's thread, as the library passes it, and is
+// not recorded. The observer's result is the box's answer (ignored for output); caption is
+// null for output. Reset() removes the observer.
+using Observer = int32_t (*)(EventKind kind, const KVZChar *text, const KVZChar *caption,
+                             platform::BoxButtons buttons);
+void SetObserver(Observer observer);
+
 } // namespace kvz::recording
