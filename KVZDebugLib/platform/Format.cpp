@@ -270,78 +270,191 @@ inline void PutField(Out &o, const Spec &spec, const char *prefix, size_t prefix
     Fill(o, KVZ_TEXT(' '), pad);
 }
 
-// Integers: the digits are made backwards in a small local buffer.
-void PutInteger(Out &o, const Spec &spec, KVZChar conversion, uint64_t magnitude, bool negative,
-                bool isSigned) {
-    char digits[24];
-    char *end = digits + sizeof digits;
-    char *p = end;
-    bool noDigits = spec.hasPrecision && spec.precision == 0 && magnitude == 0;
-    if (!noDigits) {
-        if (conversion == KVZ_TEXT('x') || conversion == KVZ_TEXT('X')) {
-            const char *hex = conversion == KVZ_TEXT('x') ? "0123456789abcdef" : "0123456789ABCDEF";
-            do {
-                *--p = hex[magnitude & 15u];
-                magnitude >>= 4;
-            } while (magnitude != 0);
-        } else if (conversion == KVZ_TEXT('o')) {
-            do {
-                *--p = static_cast<char>('0' + (magnitude & 7u));
-                magnitude >>= 3;
-            } while (magnitude != 0);
+// Digit pairs "00".."99" as 16-bit units, so two digits go out in one store.
+struct DigitPairUnits {
+    KVZChar units[200];
+};
+constexpr DigitPairUnits MakeDigitPairUnits() {
+    DigitPairUnits pairs{};
+    for (int i = 0; i < 200; ++i) {
+        pairs.units[i] = static_cast<KVZChar>(kDigitPairs[i]);
+    }
+    return pairs;
+}
+constexpr DigitPairUnits kPairUnits = MakeDigitPairUnits();
+
+inline void PutPair(KVZChar *at, unsigned pair) {
+    memcpy(at, kPairUnits.units + 2 * pair, 2 * sizeof(KVZChar));
+}
+
+// How many digits a value has in base 10, 16 or 8 (at least one).
+inline unsigned DecimalCount(uint64_t value) {
+    static constexpr uint64_t kPowers[] = {1u,
+                                           10u,
+                                           100u,
+                                           1000u,
+                                           10000u,
+                                           100000u,
+                                           1000000u,
+                                           10000000u,
+                                           100000000u,
+                                           1000000000u,
+                                           10000000000u,
+                                           100000000000u,
+                                           1000000000000u,
+                                           10000000000000u,
+                                           100000000000000u,
+                                           1000000000000000u,
+                                           10000000000000000u,
+                                           100000000000000000u,
+                                           1000000000000000000u,
+                                           10000000000000000000u};
+    if (value < 10u) {
+        return 1;
+    }
+    unsigned bits = 64u - static_cast<unsigned>(std::countl_zero(value));
+    unsigned guess = (bits * 1233u) >> 12; // about log10(2^bits)
+    return guess + (value >= kPowers[guess] ? 1u : 0u);
+}
+
+inline unsigned BitCount(uint64_t value) {
+    return 64u - static_cast<unsigned>(std::countl_zero(value | 1u));
+}
+
+// Writes the digits of value so that they end just before `end`; `count` is their number.
+inline void WriteDigits(KVZChar *end, uint64_t value, unsigned count, KVZChar conversion) {
+    if (conversion == KVZ_TEXT('x') || conversion == KVZ_TEXT('X')) {
+        const char *hex = conversion == KVZ_TEXT('x') ? "0123456789abcdef" : "0123456789ABCDEF";
+        for (unsigned i = 0; i < count; ++i) {
+            *--end = static_cast<KVZChar>(hex[value & 15u]);
+            value >>= 4;
+        }
+    } else if (conversion == KVZ_TEXT('o')) {
+        for (unsigned i = 0; i < count; ++i) {
+            *--end = static_cast<KVZChar>(u'0' + (value & 7u));
+            value >>= 3;
+        }
+    } else {
+        // 64-bit division is a library call on 32-bit targets: use it only as long as the
+        // value needs it.
+        while (value > UINT32_MAX) {
+            uint64_t quotient = value / 100u;
+            end -= 2;
+            PutPair(end, static_cast<unsigned>(value - quotient * 100u));
+            value = quotient;
+        }
+        uint32_t small = static_cast<uint32_t>(value);
+        while (small >= 100u) {
+            uint32_t quotient = small / 100u;
+            end -= 2;
+            PutPair(end, small - quotient * 100u);
+            small = quotient;
+        }
+        if (small >= 10u) {
+            PutPair(end - 2, small);
         } else {
-            // 64-bit division is a library call on 32-bit targets: use it only as long as
-            // the value needs it.
-            while (magnitude > UINT32_MAX) {
-                uint64_t quotient = magnitude / 100u;
-                const char *pair = kDigitPairs + 2 * (magnitude - quotient * 100u);
-                *--p = pair[1];
-                *--p = pair[0];
-                magnitude = quotient;
-            }
-            uint32_t small = static_cast<uint32_t>(magnitude);
-            while (small >= 100u) {
-                const char *pair = kDigitPairs + 2 * (small % 100u);
-                small /= 100u;
-                *--p = pair[1];
-                *--p = pair[0];
-            }
-            if (small >= 10u) {
-                *--p = kDigitPairs[2 * small + 1];
-                *--p = kDigitPairs[2 * small];
-            } else {
-                *--p = static_cast<char>('0' + small);
-            }
+            end[-1] = static_cast<KVZChar>(u'0' + small);
         }
     }
-    size_t count = static_cast<size_t>(end - p);
+}
 
-    char prefix[2];
+// The most a conversion on the fast path writes: a 32-bit decimal with its sign, or the
+// hex digits of a pointer.
+constexpr size_t kPlainFieldMost = 24;
+
+// An unsigned 32-bit value in decimal, x or X, with no flags, width or precision; the
+// caller has made sure it fits.
+inline void PutPlainInteger(Out &o, uint32_t value, KVZChar conversion) {
+    unsigned count =
+        conversion == KVZ_TEXT('u') ? DecimalCount(value) : (BitCount(value) + 3u) / 4u;
+    WriteDigits(o.cur + count, value, count, conversion);
+    o.cur += count;
+    o.room -= count;
+}
+
+// Integers. The field is laid out first, so that when it fits (nearly always) every unit
+// is written once, straight into the buffer; the digits are made in place, backwards.
+void PutInteger(Out &o, const Spec &spec, KVZChar conversion, uint64_t magnitude, bool negative,
+                bool isSigned) {
+    const bool hex = conversion == KVZ_TEXT('x') || conversion == KVZ_TEXT('X');
+    const bool noDigits = spec.hasPrecision && spec.precision == 0 && magnitude == 0;
+    unsigned count = 0;
+    if (!noDigits) {
+        count = hex                           ? (BitCount(magnitude) + 3u) / 4u
+                : conversion == KVZ_TEXT('o') ? (BitCount(magnitude) + 2u) / 3u
+                                              : DecimalCount(magnitude);
+    }
+
+    KVZChar prefix[2];
     size_t prefixLength = 0;
     if (isSigned) {
         if (negative) {
-            prefix[prefixLength++] = '-';
+            prefix[prefixLength++] = KVZ_TEXT('-');
         } else if (spec.flags & kPlus) {
-            prefix[prefixLength++] = '+';
+            prefix[prefixLength++] = KVZ_TEXT('+');
         } else if (spec.flags & kSpace) {
-            prefix[prefixLength++] = ' ';
+            prefix[prefixLength++] = KVZ_TEXT(' ');
         }
     }
     size_t zeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
     if (spec.flags & kAlternate) {
         if (conversion == KVZ_TEXT('o')) {
             // # makes sure the octal text starts with a zero.
-            if (zeros == 0 && (count == 0 || *p != '0')) {
+            if (zeros == 0 && (magnitude != 0 || count == 0)) {
                 zeros = 1;
             }
-        } else if ((conversion == KVZ_TEXT('x') || conversion == KVZ_TEXT('X')) && !noDigits &&
-                   !(count == 1 && *p == '0')) {
-            prefix[prefixLength++] = '0';
-            prefix[prefixLength++] = static_cast<char>(conversion);
+        } else if (hex && magnitude != 0) {
+            prefix[prefixLength++] = KVZ_TEXT('0');
+            prefix[prefixLength++] = conversion;
         }
     }
-    bool padWithZeros = (spec.flags & (kZero | kLeft)) == kZero && !spec.hasPrecision;
-    PutField(o, spec, prefix, prefixLength, zeros, p, count, padWithZeros);
+
+    size_t length = prefixLength + zeros + count;
+    size_t pad = spec.width > length ? spec.width - length : 0;
+    size_t leading = 0;
+    if (pad != 0 && (spec.flags & kLeft) == 0) {
+        if ((spec.flags & kZero) != 0 && !spec.hasPrecision) {
+            zeros += pad;
+        } else {
+            leading = pad;
+        }
+        pad = 0;
+    }
+
+    // At most INT_MAX plus a few units: no overflow, even with a 32-bit size_t.
+    if (leading + prefixLength + zeros + count + pad <= o.room) {
+        KVZChar *d = o.cur;
+        for (size_t i = 0; i < leading; ++i) {
+            *d++ = KVZ_TEXT(' ');
+        }
+        for (size_t i = 0; i < prefixLength; ++i) {
+            *d++ = prefix[i];
+        }
+        for (size_t i = 0; i < zeros; ++i) {
+            *d++ = KVZ_TEXT('0');
+        }
+        d += count;
+        if (count != 0) {
+            WriteDigits(d, magnitude, count, conversion);
+        }
+        for (size_t i = 0; i < pad; ++i) {
+            *d++ = KVZ_TEXT(' ');
+        }
+        o.room -= static_cast<size_t>(d - o.cur);
+        o.cur = d;
+        return;
+    }
+
+    // The field is cut somewhere: lay it out piece by piece, each piece bounded.
+    KVZChar digits[24];
+    if (count != 0) {
+        WriteDigits(digits + count, magnitude, count, conversion);
+    }
+    Fill(o, KVZ_TEXT(' '), leading);
+    Copy(o, prefix, prefixLength);
+    Fill(o, KVZ_TEXT('0'), zeros);
+    Copy(o, digits, count);
+    Fill(o, KVZ_TEXT(' '), pad);
 }
 
 // Fixed notation made here rather than by the runtime, for the common case: a double
@@ -568,6 +681,54 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
         }
         if (*f == 0 || o.cut) {
             break;
+        }
+
+        // The common conversions with no flags, width, precision or length modifier go
+        // straight out when the room surely holds them; the rest take the general path.
+        if (o.room >= kPlainFieldMost) {
+            bool done = true;
+            switch (f[1]) {
+            case KVZ_TEXT('d'):
+            case KVZ_TEXT('i'): {
+                int value = va_arg(args, int);
+                uint32_t magnitude = static_cast<uint32_t>(value);
+                if (value < 0) {
+                    *o.cur++ = KVZ_TEXT('-');
+                    --o.room;
+                    magnitude = 0u - magnitude;
+                }
+                PutPlainInteger(o, magnitude, KVZ_TEXT('u'));
+                break;
+            }
+            case KVZ_TEXT('u'):
+            case KVZ_TEXT('x'):
+            case KVZ_TEXT('X'):
+                PutPlainInteger(o, va_arg(args, unsigned), f[1]);
+                break;
+            case KVZ_TEXT('p'): {
+                uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(args, void *));
+                WriteDigits(o.cur + 2 * sizeof(void *), value, 2 * sizeof(void *), KVZ_TEXT('X'));
+                o.cur += 2 * sizeof(void *);
+                o.room -= 2 * sizeof(void *);
+                break;
+            }
+            case KVZ_TEXT('c'):
+                *o.cur++ = static_cast<KVZChar>(va_arg(args, int));
+                --o.room;
+                break;
+            case KVZ_TEXT('s'): {
+                const KVZChar *text = va_arg(args, const KVZChar *);
+                CopyTerminated(o, text != nullptr ? text : KVZ_TEXT("(null)"), SIZE_MAX);
+                break;
+            }
+            default:
+                done = false;
+                break;
+            }
+            if (done) {
+                f += 2;
+                continue;
+            }
         }
 
         const KVZChar *start = f++;
