@@ -1,5 +1,6 @@
 #include "KVZDebugLib/platform/Format.h"
 
+#include "KVZDebugLib/platform/Runs.h"
 #include "KVZDebugLib/platform/TextSink.h"
 #include "KVZDebugLib/platform/Utf.h"
 
@@ -10,13 +11,6 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define KVZ_NO_MEMORY_CHECKS __attribute__((no_sanitize("address", "thread")))
-#else
-#define KVZ_NO_MEMORY_CHECKS
-#endif
 
 #include <type_traits>
 
@@ -100,83 +94,11 @@ template <class C> inline void Copy(Out &o, const C *text, size_t count) {
     o.room -= count;
 }
 
-// Copies the units of text[0..most) that come before the first 0 or `stop`, and returns
-// how many it copied. With SSE2 it reads whole aligned 16- and 32-byte blocks: a block is
-// read only when every unit in it is either text or lies after a terminator in the same
-// block, and an aligned block never reaches into another page, so nothing it reads can
-// fault.
-// The units past a terminator are looked at and never used, which is why the address
-// and thread checkers are told to leave this one function alone. With `out` null it
-// only counts.
-KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, size_t most,
-                                           KVZChar stop) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    while (i < most && (reinterpret_cast<uintptr_t>(text + i) & 15u) != 0) {
-        KVZChar unit = text[i];
-        if (unit == 0 || unit == stop) {
-            return i;
-        }
-        if (out != nullptr) {
-            out[i] = unit;
-        }
-        ++i;
-    }
-    const __m128i zeros = _mm_setzero_si128();
-    const __m128i stops = _mm_set1_epi16(static_cast<short>(stop));
-    while (most - i >= 8) {
-        // Two blocks at once where they are 32-byte aligned, so that the pair too stays
-        // in one page.
-        if ((reinterpret_cast<uintptr_t>(text + i) & 31u) == 0 && most - i >= 16) {
-            __m128i first = _mm_load_si128(reinterpret_cast<const __m128i *>(text + i));
-            __m128i second = _mm_load_si128(reinterpret_cast<const __m128i *>(text + i + 8));
-            __m128i hits = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi16(first, zeros), _mm_cmpeq_epi16(first, stops)),
-                _mm_or_si128(_mm_cmpeq_epi16(second, zeros), _mm_cmpeq_epi16(second, stops)));
-            if (_mm_movemask_epi8(hits) == 0) {
-                if (out != nullptr) {
-                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), first);
-                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8), second);
-                }
-                i += 16;
-                continue;
-            }
-        }
-        __m128i block = _mm_load_si128(reinterpret_cast<const __m128i *>(text + i));
-        __m128i hits = _mm_or_si128(_mm_cmpeq_epi16(block, zeros), _mm_cmpeq_epi16(block, stops));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (mask != 0) {
-            size_t end = i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
-            if (out != nullptr) {
-                for (; i < end; ++i) {
-                    out[i] = text[i];
-                }
-            }
-            return end;
-        }
-        if (out != nullptr) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), block);
-        }
-        i += 8;
-    }
-#endif
-    for (; i < most; ++i) {
-        KVZChar unit = text[i];
-        if (unit == 0 || unit == stop) {
-            break;
-        }
-        if (out != nullptr) {
-            out[i] = unit;
-        }
-    }
-    return i;
-}
-
 // Copies a terminated text of at most `limit` units and returns the units copied. It
 // reads at most one unit past the room, to know whether something was left out.
 inline size_t CopyTerminated(Out &o, const KVZChar *text, size_t limit) {
     size_t most = limit < o.room ? limit : o.room;
-    size_t count = CopyRun(o.cur, text, most, 0);
+    size_t count = CopyRun<false>(o.cur, text, most, 0);
     if (count == o.room && count < limit && text[count] != 0) {
         o.cut = true;
     }
@@ -186,7 +108,7 @@ inline size_t CopyTerminated(Out &o, const KVZChar *text, size_t limit) {
 }
 
 inline size_t MeasureTerminated(const KVZChar *text, size_t limit) {
-    return CopyRun(nullptr, text, limit, 0);
+    return CopyRun<false>(nullptr, text, limit, 0);
 }
 
 inline size_t MeasureTerminated(const char *text, size_t limit) {
@@ -671,7 +593,7 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
     while (f != nullptr) {
         // A run of plain text, copied whole.
         if (*f != KVZ_TEXT('%') && *f != 0) {
-            size_t count = CopyRun(o.cur, f, o.room, KVZ_TEXT('%'));
+            size_t count = CopyRun<true>(o.cur, f, o.room, KVZ_TEXT('%'));
             o.cur += count;
             o.room -= count;
             f += count;

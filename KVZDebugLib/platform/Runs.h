@@ -1,0 +1,131 @@
+// Copying runs of 16-bit text fast: the formatter's plain text and strings, and the
+// frames' file names and details, all go through CopyRun.
+#pragma once
+
+#include "KVZDebugLib/KVZDebugLib.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KVZ_NO_MEMORY_CHECKS __attribute__((no_sanitize("address", "thread")))
+#else
+#define KVZ_NO_MEMORY_CHECKS
+#endif
+
+namespace kvz {
+
+// Copies the units of text[0..most) that come before the first 0 (or, with kStop, the
+// first `stop`), and returns how many it copied. With `out` null it only counts.
+//
+// With SSE2 it reads blocks of 8 units (16 bytes) wherever it lies, but only a block that
+// does not cross into another page: the page the block starts in holds the unit at its
+// start, which is text, so the whole block can be read without a fault. The units past a
+// terminator are looked at and never used, which is why the address and thread checkers
+// are told to leave this one function alone.
+//
+// Nothing past the run is written. Every block is read before it is stored, and blocks
+// go in order, so a text copied onto itself, or to a place before itself (a hook that
+// hands MessageBuffer back to _DebugOutput as its format), comes out as a forward copy
+// would make it.
+template <bool kStop>
+KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, size_t most,
+                                           KVZChar stop) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zeros = _mm_setzero_si128();
+    const __m128i stops = _mm_set1_epi16(static_cast<short>(stop));
+    while (most - i >= 8) {
+        uintptr_t inPage = reinterpret_cast<uintptr_t>(text + i) & 4095u;
+        if (inPage > 4096u - 16u) {
+            // This block would cross a page: take the units up to the page's end one by one.
+            size_t last = i + (4096u - inPage) / 2u;
+            for (; i < last; ++i) {
+                KVZChar unit = text[i];
+                if (unit == 0 || (kStop && unit == stop)) {
+                    return i;
+                }
+                if (out != nullptr) {
+                    out[i] = unit;
+                }
+            }
+            continue;
+        }
+        // Four blocks at once while they lie in one page and fit: one 32-bit mask, a bit a
+        // unit, says where the run ends.
+        if (inPage <= 4096u - 64u && most - i >= 32) {
+            const __m128i *at = reinterpret_cast<const __m128i *>(text + i);
+            __m128i a = _mm_loadu_si128(at);
+            __m128i b = _mm_loadu_si128(at + 1);
+            __m128i c = _mm_loadu_si128(at + 2);
+            __m128i d = _mm_loadu_si128(at + 3);
+            __m128i ha = _mm_cmpeq_epi16(a, zeros);
+            __m128i hb = _mm_cmpeq_epi16(b, zeros);
+            __m128i hc = _mm_cmpeq_epi16(c, zeros);
+            __m128i hd = _mm_cmpeq_epi16(d, zeros);
+            if (kStop) {
+                ha = _mm_or_si128(ha, _mm_cmpeq_epi16(a, stops));
+                hb = _mm_or_si128(hb, _mm_cmpeq_epi16(b, stops));
+                hc = _mm_or_si128(hc, _mm_cmpeq_epi16(c, stops));
+                hd = _mm_or_si128(hd, _mm_cmpeq_epi16(d, stops));
+            }
+            uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ha, hb))) |
+                            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(hc, hd))) << 16;
+            if (mask == 0) {
+                if (out != nullptr) {
+                    __m128i *to = reinterpret_cast<__m128i *>(out + i);
+                    _mm_storeu_si128(to, a);
+                    _mm_storeu_si128(to + 1, b);
+                    _mm_storeu_si128(to + 2, c);
+                    _mm_storeu_si128(to + 3, d);
+                }
+                i += 32;
+                continue;
+            }
+            size_t end = i + static_cast<size_t>(__builtin_ctz(mask));
+            if (out != nullptr) {
+                for (; end - i >= 8; i += 8) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i)));
+                }
+                for (; i < end; ++i) {
+                    out[i] = text[i];
+                }
+            }
+            return end;
+        }
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
+        __m128i hits = _mm_cmpeq_epi16(block, zeros);
+        if (kStop) {
+            hits = _mm_or_si128(hits, _mm_cmpeq_epi16(block, stops));
+        }
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (mask != 0) {
+            size_t end = i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+            if (out != nullptr) {
+                for (; i < end; ++i) {
+                    out[i] = text[i];
+                }
+            }
+            return end;
+        }
+        if (out != nullptr) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), block);
+        }
+        i += 8;
+    }
+#endif
+    for (; i < most; ++i) {
+        KVZChar unit = text[i];
+        if (unit == 0 || (kStop && unit == stop)) {
+            break;
+        }
+        if (out != nullptr) {
+            out[i] = unit;
+        }
+    }
+    return i;
+}
+
+} // namespace kvz
