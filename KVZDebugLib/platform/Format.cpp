@@ -206,7 +206,7 @@ constexpr DigitPairUnits MakeDigitPairUnits() {
 constexpr DigitPairUnits kPairUnits = MakeDigitPairUnits();
 
 inline void PutPair(KVZChar *at, unsigned pair) {
-    memcpy(at, kPairUnits.units + 2 * pair, 2 * sizeof(KVZChar));
+    memcpy(at, kPairUnits.units + 2 * static_cast<size_t>(pair), 2 * sizeof(KVZChar));
 }
 
 // How many digits a value has in base 10, 16 or 8 (at least one).
@@ -412,12 +412,10 @@ size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *o
 
     uint64_t scaled; // round(magnitude * 10^precision), below 2^63 by the limit above
     int shift = exponent + static_cast<int>(precision);
-    if (mantissa == 0) {
-        scaled = 0;
+    if (mantissa == 0 || shift <= -128) {
+        scaled = 0; // zero, or less than a quarter: the product has at most 74 bits
     } else if (shift >= 0) {
         scaled = low << shift;
-    } else if (shift <= -128) {
-        scaled = 0; // less than a quarter: the product has at most 74 bits
     } else {
         unsigned k = static_cast<unsigned>(-shift);
         auto bitAt = [&](unsigned j) -> uint64_t {
@@ -786,6 +784,8 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
             int64_t value;
             switch (length) {
             case Length::Char:
+                // hh on a signed conversion: the value as a signed char, sign included.
+                // NOLINTNEXTLINE(bugprone-signed-char-misuse)
                 value = static_cast<signed char>(va_arg(args, int));
                 break;
             case Length::Short:
@@ -798,6 +798,8 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
             case Length::BigL:
                 value = va_arg(args, long long);
                 break;
+            // intmax_t and ptrdiff_t (or size_t) are one type on 64-bit POSIX only.
+            // NOLINTNEXTLINE(bugprone-branch-clone)
             case Length::IntMax:
                 value = va_arg(args, intmax_t);
                 break;
@@ -836,6 +838,8 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
             case Length::BigL:
                 value = va_arg(args, unsigned long long);
                 break;
+            // intmax_t and ptrdiff_t (or size_t) are one type on 64-bit POSIX only.
+            // NOLINTNEXTLINE(bugprone-branch-clone)
             case Length::IntMax:
                 value = va_arg(args, uintmax_t);
                 break;
