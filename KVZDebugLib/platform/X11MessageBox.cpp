@@ -82,6 +82,8 @@ namespace {
     X(XRefreshKeyboardMapping)
 
 struct X11Api {
+// The argument is a name declared, which parentheses would not allow.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define KVZ_X11_MEMBER(name) decltype(&::name) name;
     KVZ_X11_FUNCTIONS(KVZ_X11_MEMBER)
 #undef KVZ_X11_MEMBER
@@ -478,8 +480,6 @@ void Dialog::PrepareText(const KVZChar *text) {
             text[i + 1] <= 0xDFFF) {
             ++i; // a pair: one character outside the reach of core fonts
             code = 0xFFFD;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
         } else if (code == '\r') {
             if (text[i + 1] == '\n') {
                 continue;
@@ -487,10 +487,9 @@ void Dialog::PrepareText(const KVZChar *text) {
             code = '\n';
         } else if (code == '\t') {
             code = ' ';
-        } else if (code < 0x20 && code != '\n') {
-            code = 0xFFFD;
-        } else if (code >= 0x7F && code < 0xA0) {
-            code = 0xFFFD;
+        } else if ((code < 0x20 && code != '\n') || (code >= 0x7F && code < 0xA0) ||
+                   (code >= 0xD800 && code <= 0xDFFF)) {
+            code = 0xFFFD; // other control characters, and a surrogate that is not half a pair
         }
         if (code == '\n') {
             glyphs_[glyphCount_++] = XChar2b{0, '\n'};
