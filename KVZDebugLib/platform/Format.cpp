@@ -430,7 +430,8 @@ size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *o
             }
             return low != 0 || (j > 64 && (high & ((uint64_t{1} << (j - 64)) - 1)) != 0);
         };
-        scaled = k < 64 ? (low >> k) | (k == 0 ? 0 : high << (64 - k)) : high >> (k - 64);
+        // k is at least 1 here (shift < 0), so neither shift below reaches 64.
+        scaled = k < 64 ? (low >> k) | (high << (64 - k)) : high >> (k - 64);
         if (bitAt(k - 1) != 0 && (anyBelow(k - 1) || (scaled & 1u) != 0)) {
             ++scaled;
         }
