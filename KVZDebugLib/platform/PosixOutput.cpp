@@ -34,12 +34,14 @@ void WriteDebugOutput(const KVZChar *text) {
     while (text[length] != 0) {
         ++length;
     }
-    const size_t kUnitsPerPiece = sizeof utf8 / 3;
+    constexpr size_t kUnitsPerPiece = sizeof utf8 / 3;
+    static_assert(kUnitsPerPiece > 1, "a piece must hold a whole surrogate pair");
     size_t done = 0;
     while (done < length) {
         size_t count = length - done < kUnitsPerPiece ? length - done : kUnitsPerPiece;
-        // Keep a surrogate pair within one piece.
-        if (done + count < length && count > 1 && text[done + count - 1] >= 0xD800 &&
+        // Keep a surrogate pair within one piece (a piece that does not end the text is
+        // a whole kUnitsPerPiece, so one unit less still makes progress).
+        if (done + count < length && text[done + count - 1] >= 0xD800 &&
             text[done + count - 1] <= 0xDBFF) {
             --count;
         }

@@ -139,7 +139,7 @@ const X11Api *LoadX11() {
     return api;
 }
 
-BoxSlot *SlotOf(Display *display) {
+BoxSlot *SlotOf(const Display *display) {
     for (BoxSlot &slot : g_Slots) {
         if (display != nullptr && slot.display.load() == display) {
             return &slot;
@@ -474,7 +474,7 @@ int Dialog::WidthOf(const XChar2b *glyphs, int count) const {
 // surrogates and characters the font lacks become U+FFFD.
 void Dialog::PrepareText(const KVZChar *text) {
     glyphCount_ = 0;
-    for (size_t i = 0; text[i] != 0 && i < kMaxTextUnits; ++i) {
+    for (size_t i = 0; i < kMaxTextUnits && text[i] != 0; ++i) {
         unsigned code = static_cast<uint16_t>(text[i]);
         if (code >= 0xD800 && code <= 0xDBFF && i + 1 < kMaxTextUnits && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
@@ -669,7 +669,7 @@ void Dialog::CreateWindows(const KVZChar *caption, BoxButtons buttons) {
 
     SetCaption(top_, caption, [caption] {
         size_t units = 0;
-        while (caption[units] != 0 && units < kMaxCaptionUnits) {
+        while (units < kMaxCaptionUnits && caption[units] != 0) {
             ++units;
         }
         return units;
