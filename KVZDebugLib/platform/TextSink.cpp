@@ -1,5 +1,9 @@
 #include "KVZDebugLib/platform/TextSink.h"
 
+#include "KVZDebugLib/platform/Runs.h"
+
+#include <string.h>
+
 namespace kvz {
 
 namespace {
@@ -48,10 +52,8 @@ void SinkPutText(TextSink &sink, const KVZChar *text, size_t count) {
         count = room;
         sink.truncated = true;
     }
-    KVZChar *dest = sink.out + sink.length;
-    for (size_t i = 0; i < count; ++i) {
-        dest[i] = text[i];
-    }
+    // memmove: a forward copy's result even when a caller hands in part of the buffer.
+    memmove(sink.out + sink.length, text, count * sizeof(KVZChar));
     sink.length += count;
     Terminate(sink);
 }
@@ -63,10 +65,7 @@ void SinkPutTerminated(TextSink &sink, const KVZChar *text) {
     size_t room = SinkRoom(sink);
     size_t i = 0;
     if (room != 0) {
-        KVZChar *dest = sink.out + sink.length;
-        for (; i < room && text[i] != 0; ++i) {
-            dest[i] = text[i];
-        }
+        i = CopyRun<false>(sink.out + sink.length, text, room, 0);
         sink.length += i;
         Terminate(sink);
     }
@@ -96,16 +95,38 @@ void SinkPutInt(TextSink &sink, int32_t value) {
     if (value < 0) {
         magnitude = 0u - magnitude;
     }
-    KVZChar digits[11];
-    size_t at = sizeof digits / sizeof digits[0];
+    size_t count = 1;
+    for (uint32_t rest = magnitude; rest >= 10u; rest /= 10u) {
+        ++count;
+    }
+    if (value < 0) {
+        ++count;
+    }
+    if (count > SinkRoom(sink)) {
+        // Cut: the digits that fit, made apart.
+        KVZChar digits[11];
+        size_t at = sizeof digits / sizeof digits[0];
+        do {
+            digits[--at] = static_cast<KVZChar>(u'0' + magnitude % 10u);
+            magnitude /= 10u;
+        } while (magnitude != 0);
+        if (value < 0) {
+            digits[--at] = u'-';
+        }
+        SinkPutText(sink, digits + at, sizeof digits / sizeof digits[0] - at);
+        return;
+    }
+    // The digits go straight into the buffer, backwards from the end of the number.
+    KVZChar *end = sink.out + sink.length + count;
     do {
-        digits[--at] = static_cast<KVZChar>(u'0' + magnitude % 10u);
+        *--end = static_cast<KVZChar>(u'0' + magnitude % 10u);
         magnitude /= 10u;
     } while (magnitude != 0);
     if (value < 0) {
-        digits[--at] = u'-';
+        *--end = u'-';
     }
-    SinkPutText(sink, digits + at, sizeof digits / sizeof digits[0] - at);
+    sink.length += count;
+    Terminate(sink);
 }
 
 size_t SinkFinish(TextSink &sink) {
