@@ -46,13 +46,14 @@ void PutString(kvz::TextSink &sink, const KVZChar *text) {
 
 // "<file>, line <line> : <detail><closing>" into MessageBuffer.
 template <size_t N>
-size_t ComposeWarnFrame(const KVZChar *file, int32_t line, const KVZChar (&closing)[N]) {
+size_t ComposeWarnFrame(const KVZChar *file, int32_t line, size_t detailLength,
+                        const KVZChar (&closing)[N]) {
     kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
     PutString(sink, file);
     PutLiteral(sink, kLineSeparator);
     kvz::SinkPutInt(sink, line);
     PutLiteral(sink, kDetailSeparator);
-    PutString(sink, g_ReportState.DetailBuffer);
+    kvz::SinkPutText(sink, g_ReportState.DetailBuffer, detailLength);
     PutLiteral(sink, closing);
     return kvz::SinkFinish(sink);
 }
@@ -88,12 +89,12 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
 
 namespace kvz {
 
-size_t ComposeWarnDebugFrame(const KVZChar *file, int32_t line) {
-    return ComposeWarnFrame(file, line, kWarnDebugClosing);
+size_t ComposeWarnDebugFrame(const KVZChar *file, int32_t line, size_t detailLength) {
+    return ComposeWarnFrame(file, line, detailLength, kWarnDebugClosing);
 }
 
-size_t ComposeWarnReleaseFrame(const KVZChar *file, int32_t line) {
-    return ComposeWarnFrame(file, line, kWarnReleaseClosing);
+size_t ComposeWarnReleaseFrame(const KVZChar *file, int32_t line, size_t detailLength) {
+    return ComposeWarnFrame(file, line, detailLength, kWarnReleaseClosing);
 }
 
 size_t ComposeBreakFrame(const KVZChar *file, int32_t line) {
@@ -106,9 +107,9 @@ size_t ComposeBreakFrame(const KVZChar *file, int32_t line) {
     return kvz::SinkFinish(sink);
 }
 
-size_t ComposeFinalFrame() {
+size_t ComposeFinalFrame(size_t detailLength) {
     kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
-    PutString(sink, g_ReportState.DetailBuffer);
+    kvz::SinkPutText(sink, g_ReportState.DetailBuffer, detailLength);
     PutLiteral(sink, kFinalClosing);
     return kvz::SinkFinish(sink);
 }
@@ -134,9 +135,10 @@ extern "C" int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const
         kvz::ReportLock lock;
         va_list args;
         va_start(args, format);
-        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
+        size_t detail = 0;
+        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &detail);
         va_end(args);
-        kvz::ComposeWarnDebugFrame(file, line);
+        kvz::ComposeWarnDebugFrame(file, line, detail);
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }
@@ -153,9 +155,10 @@ extern "C" int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, con
         kvz::ReportLock lock;
         va_list args;
         va_start(args, format);
-        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
+        size_t detail = 0;
+        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &detail);
         va_end(args);
-        kvz::ComposeWarnReleaseFrame(file, line);
+        kvz::ComposeWarnReleaseFrame(file, line, detail);
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }
@@ -185,9 +188,10 @@ extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
         kvz::ReportLock lock;
         va_list args;
         va_start(args, format);
-        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args);
+        size_t detail = 0;
+        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &detail);
         va_end(args);
-        kvz::ComposeFinalFrame();
+        kvz::ComposeFinalFrame(detail);
         if (!CallSafeModeHook()) {
             BreakIfDebuggerAttached();
         }

@@ -114,23 +114,33 @@ const KVZChar kDetail16[] = u"index 12 out of range [0, 10) in table 'users'";
 const wchar_t kDetailWide[] = L"index 12 out of range [0, 10) in table 'users'";
 volatile int g_line = 1234;
 
-void SetDetail(const KVZChar *detail) {
-    kvz::FormatTextV(kvz::g_ReportState.DetailBuffer, kDetailBufferSize, u"%s", detail);
+// Formats the detail as a prompt does, and returns the length the frame is handed.
+size_t FormatDetail(const KVZChar *format, ...) {
+    va_list args;
+    va_start(args, format);
+    size_t length = 0;
+    kvz::FormatText(kvz::g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &length);
+    va_end(args);
+    return length;
 }
 
-void Frame_kvz(benchmark::State &state, size_t (*compose)(const KVZChar *, int32_t),
+void Frame_kvz(benchmark::State &state, size_t (*compose)(const KVZChar *, int32_t, size_t),
                const KVZChar *detail) {
-    SetDetail(detail);
+    size_t length = FormatDetail(u"%s", detail);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(compose(kFile16, g_line));
+        benchmark::DoNotOptimize(compose(kFile16, g_line, length));
         benchmark::ClobberMemory();
     }
 }
 
+size_t BreakFrame(const KVZChar *file, int32_t line, size_t) {
+    return kvz::ComposeBreakFrame(file, line);
+}
+
 void Frame_final_kvz(benchmark::State &state, const KVZChar *detail) {
-    SetDetail(detail);
+    size_t length = FormatDetail(u"%s", detail);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(kvz::ComposeFinalFrame());
+        benchmark::DoNotOptimize(kvz::ComposeFinalFrame(length));
         benchmark::ClobberMemory();
     }
 }
@@ -163,8 +173,7 @@ BENCHMARK_CAPTURE(Frame_kvz, warn_release, kvz::ComposeWarnReleaseFrame, kDetail
     ->Name("frame/warn_release/kvz");
 BENCHMARK_CAPTURE(Frame_glibc, warn_release, kWarnReleaseFrame, true, kDetailWide)
     ->Name("frame/warn_release/glibc");
-BENCHMARK_CAPTURE(Frame_kvz, break_release, kvz::ComposeBreakFrame, kDetail16)
-    ->Name("frame/break_release/kvz");
+BENCHMARK_CAPTURE(Frame_kvz, break_release, BreakFrame, kDetail16)->Name("frame/break_release/kvz");
 // The breakpoint frame has no detail; the %ls after the line number is never reached.
 BENCHMARK_CAPTURE(Frame_glibc, break_release, kBreakFrame, true, kDetailWide)
     ->Name("frame/break_release/glibc");

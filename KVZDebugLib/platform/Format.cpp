@@ -52,6 +52,7 @@ struct Out {
     KVZChar *cur;
     size_t room;
     bool cut;
+    bool zeroUnit; // a %c put a 0 unit into the text
 };
 
 inline void PutUnit(Out &o, KVZChar unit) {
@@ -583,11 +584,15 @@ template <class F>
 
 } // namespace
 
-size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args) {
+size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
+                  size_t *stringLength) {
+    if (stringLength != nullptr) {
+        *stringLength = 0;
+    }
     if (buffer == nullptr || capacity == 0) {
         return 0;
     }
-    Out o{buffer, capacity - 1, false};
+    Out o{buffer, capacity - 1, false, false};
     const KVZChar *f = format;
     while (f != nullptr) {
         // A run of plain text, copied whole.
@@ -633,10 +638,13 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
                 o.room -= 2 * sizeof(void *);
                 break;
             }
-            case KVZ_TEXT('c'):
-                *o.cur++ = static_cast<KVZChar>(va_arg(args, int));
+            case KVZ_TEXT('c'): {
+                KVZChar unit = static_cast<KVZChar>(va_arg(args, int));
+                o.zeroUnit |= unit == 0;
+                *o.cur++ = unit;
                 --o.room;
                 break;
+            }
             case KVZ_TEXT('s'): {
                 const KVZChar *text = va_arg(args, const KVZChar *);
                 CopyTerminated(o, text != nullptr ? text : KVZ_TEXT("(null)"), SIZE_MAX);
@@ -881,6 +889,7 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
             } else if (narrow) {
                 units[0] = 0;
             }
+            o.zeroUnit |= units[0] == 0;
             bool padWithZeros = (spec.flags & (kZero | kLeft)) == kZero;
             PutField(o, spec, "", 0, 0, units, count, padWithZeros);
             break;
@@ -971,10 +980,23 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
     size_t length = static_cast<size_t>(o.cur - buffer);
     if (!o.cut) {
         buffer[length] = 0;
-        return length;
+    } else {
+        TextSink sink{buffer, capacity, length, true};
+        length = SinkFinish(sink); // drops a half pair left at the cut
     }
-    TextSink sink{buffer, capacity, length, true};
-    return SinkFinish(sink); // drops a half pair left at the cut
+    if (stringLength != nullptr) {
+        size_t first = length;
+        if (o.zeroUnit) {
+            for (first = 0; buffer[first] != 0; ++first) {
+            }
+        }
+        *stringLength = first;
+    }
+    return length;
+}
+
+size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args) {
+    return FormatText(buffer, capacity, format, args, nullptr);
 }
 
 size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, ...) {

@@ -1,0 +1,175 @@
+// The shortcuts taken for speed: the block-wise run copier (every start, length and page
+// position against a plain copy), text formatted onto itself, the detail length the
+// formatter reports for the frames, and the frames' text when a %c put a 0 in a detail.
+#include "RecordingPlatform.h"
+
+#include "KVZDebugLib/KVZDebugLib.h"
+#include "KVZDebugLib/platform/Format.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+using Text = std::u16string;
+
+size_t FormatMeasured(KVZChar *buffer, size_t capacity, size_t *stringLength, const KVZChar *format,
+                      ...) {
+    va_list args;
+    va_start(args, format);
+    size_t length = kvz::FormatText(buffer, capacity, format, args, stringLength);
+    va_end(args);
+    return length;
+}
+
+// A text of `count` units that never repeats a unit within 8, so a misplaced block shows.
+Text Pattern(size_t count) {
+    Text text;
+    for (size_t i = 0; i < count; ++i) {
+        text.push_back(static_cast<KVZChar>(u'A' + (i * 7) % 26 + (i / 26) % 3 * 0x100));
+    }
+    return text;
+}
+
+TEST(FastPaths, RunsOfEveryLengthFromEveryStartCopyExactly) {
+    std::vector<KVZChar> storage(600, 0);
+    for (size_t start = 0; start < 40; ++start) {
+        for (size_t length = 0; length <= 140; ++length) {
+            for (KVZChar end : {KVZChar(0), KVZChar(u'%')}) {
+                Text run = Pattern(length);
+                KVZChar *format = storage.data() + start;
+                std::copy(run.begin(), run.end(), format);
+                format[length] = end;
+                format[length + 1] = end == u'%' ? u'%' : 0;
+                format[length + 2] = 0;
+                for (size_t i = length + 3; i < length + 80 && start + i < storage.size(); ++i) {
+                    format[i] = u'z'; // text past the terminator must not show
+                }
+                KVZChar out[400];
+                size_t got = kvz::FormatTextV(out, 400, format);
+                Text expected = end == u'%' ? run + u"%" : run;
+                ASSERT_EQ(Text(out, got), expected) << "start " << start << " length " << length;
+                // As a string argument too, with and without a precision.
+                format[length] = 0;
+                got = kvz::FormatTextV(out, 400, u"<%s>", format);
+                ASSERT_EQ(Text(out, got), u"<" + run + u">") << start << " " << length;
+                got = kvz::FormatTextV(out, 400, u"%.*s", static_cast<int>(length / 2), format);
+                ASSERT_EQ(Text(out, got), run.substr(0, length / 2));
+            }
+        }
+    }
+}
+
+TEST(FastPaths, RunsCutByTheRoomStopAtTheRoom) {
+    Text run = Pattern(100);
+    for (size_t capacity = 1; capacity <= 90; ++capacity) {
+        std::vector<KVZChar> out(capacity + 40, 0x5A5A);
+        size_t got = kvz::FormatTextV(out.data(), capacity, u"%s", run.c_str());
+        ASSERT_EQ(Text(out.data(), got), run.substr(0, capacity - 1));
+        for (size_t i = capacity; i < out.size(); ++i) {
+            ASSERT_EQ(out[i], 0x5A5A) << "written past the capacity " << capacity;
+        }
+    }
+}
+
+// Three pages, the last unreadable: texts that cross from the first page into the second
+// at every offset, and texts whose terminator is the very last readable unit.
+TEST(FastPaths, RunsAcrossAndUpToAPageEnd) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void *map = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    char *base = static_cast<char *>(map);
+    ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+    KVZChar out[200];
+    for (size_t before = 0; before <= 40; ++before) {
+        for (size_t length : {before, before + 1, before + 9, before + 40, before + 70}) {
+            Text run = Pattern(length);
+            KVZChar *across = reinterpret_cast<KVZChar *>(base + page) - before;
+            std::copy(run.begin(), run.end(), across);
+            across[length] = 0;
+            size_t got = kvz::FormatTextV(out, 200, u"%s", across);
+            ASSERT_EQ(Text(out, got), run) << before << " " << length;
+            got = kvz::FormatTextV(out, 200, across);
+            ASSERT_EQ(Text(out, got), run) << before << " " << length;
+
+            KVZChar *atEnd = reinterpret_cast<KVZChar *>(base + 2 * page) - length - 1;
+            std::copy(run.begin(), run.end(), atEnd);
+            atEnd[length] = 0;
+            got = kvz::FormatTextV(out, 200, u"%s", atEnd);
+            ASSERT_EQ(Text(out, got), run) << "ending at the page " << length;
+            got = kvz::FormatTextV(out, 200, atEnd);
+            ASSERT_EQ(Text(out, got), run) << "ending at the page " << length;
+        }
+    }
+    munmap(map, 3 * page);
+}
+
+// A hook may hand MessageBuffer back to _DebugOutput as its format: the text is read
+// from the buffer it is written to, and must come out as a plain forward copy makes it.
+TEST(FastPaths, AFormatReadFromItsOwnBufferComesOutWhole) {
+    for (size_t length : {0u, 3u, 8u, 17u, 40u, 100u}) {
+        Text tail = Pattern(length);
+        KVZChar buffer[300];
+        Text format = u"ab%%" + tail + u"%%" + tail;
+        std::copy(format.begin(), format.end(), buffer);
+        buffer[format.size()] = 0;
+        size_t got = kvz::FormatTextV(buffer, 300, buffer);
+        EXPECT_EQ(Text(buffer, got), u"ab%" + tail + u"%" + tail) << length;
+    }
+}
+
+TEST(FastPaths, TheReportedStringLengthStopsAtAZeroFromPercentC) {
+    KVZChar buffer[64];
+    size_t string = 99;
+    EXPECT_EQ(FormatMeasured(buffer, 64, &string, u"abc%d", 12), 5u);
+    EXPECT_EQ(string, 5u);
+    EXPECT_EQ(FormatMeasured(buffer, 64, &string, u"a%cbc", 0), 4u);
+    EXPECT_EQ(string, 1u);
+    EXPECT_EQ(FormatMeasured(buffer, 64, &string, u"a%3cb", 0), 5u) << "a, two spaces, 0, b";
+    EXPECT_EQ(string, 3u);
+    EXPECT_EQ(FormatMeasured(buffer, 64, &string, u"x%Cy%c", 0, 0), 4u);
+    EXPECT_EQ(string, 1u);
+    EXPECT_EQ(FormatMeasured(buffer, 64, &string, u"%c", 0x10000), 1u) << "only the low unit";
+    EXPECT_EQ(string, 0u);
+    EXPECT_EQ(FormatMeasured(buffer, 4, &string, u"ab%cdef", 0), 3u) << "cut after the 0";
+    EXPECT_EQ(string, 2u);
+    EXPECT_EQ(FormatMeasured(buffer, 3, &string, u"abcdef"), 2u);
+    EXPECT_EQ(string, 2u);
+    EXPECT_EQ(FormatMeasured(nullptr, 3, &string, u"abc"), 0u);
+    EXPECT_EQ(string, 0u);
+}
+
+class FastPathReports : public ::testing::Test {
+  protected:
+    void SetUp() override { kvz::recording::Reset(); }
+    void TearDown() override { kvz::recording::Reset(); }
+    static Text LastBox() {
+        auto events = kvz::recording::Events();
+        return events.empty() ? Text(u"(none)") : Text(events.back().text);
+    }
+};
+
+// The frame copies the detail as a string: up to a 0 that %c put into it, and then the
+// frame's own closing text follows.
+TEST_F(FastPathReports, AZeroInTheDetailEndsTheDetailNotTheFrame) {
+    _WarnRelease(u"f.cpp", 7, u"ab%ccd", 0);
+    EXPECT_EQ(LastBox(), u"f.cpp, line 7 : ab\n Press OK to continue or CANCEL to report this "
+                         u"error.");
+    _WarnDebug(u"f.cpp", 8, u"%c", 0);
+    EXPECT_EQ(LastBox(), u"f.cpp, line 8 : \n Press OK to continue or CANCEL to debug.");
+    _WarnFinal(u"x%cy", 0);
+    EXPECT_EQ(LastBox(), u"x\n Press OK to continue.");
+}
+
+TEST_F(FastPathReports, AFullDetailReachesTheFrameWhole) {
+    Text detail = Pattern(763);
+    _WarnFinal(u"%s", detail.c_str());
+    EXPECT_EQ(LastBox(), detail + u"\n Press OK to continue.");
+}
+
+} // namespace
