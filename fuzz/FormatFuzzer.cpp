@@ -24,7 +24,6 @@
 // cut before the twelfth '%' and never takes more words than the pack holds.
 #include "KVZDebugLib/platform/Format.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +35,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/mman.h>
+
 #if !defined(__x86_64__)
 #error "the fuzz target's argument pack is laid out for x86-64"
 #endif
@@ -46,17 +47,38 @@ using Text = std::basic_string<KVZChar>;
 
 // The pool: at every 16-byte boundary "ab" and six zero bytes, zeros elsewhere. At a
 // boundary that is "ab" as a narrow string, U+6261 as a 16-bit string and as a wchar_t
-// string; four bytes further on it is empty in all three readings.
+// string; four bytes further on it is empty in all three readings. It is mapped read-only,
+// and at a fixed address where it can be (above the address checker's shadow and below
+// its heap), so that what a conversion makes of a pointer is the same from run to run and
+// a failing input fails again.
 constexpr size_t kPoolSize = 1 << 16;
-constexpr std::array<unsigned char, kPoolSize + 16> MakePool() {
-    std::array<unsigned char, kPoolSize + 16> pool{};
-    for (size_t i = 0; i < kPoolSize; i += 16) {
-        pool[i] = 'a';
-        pool[i + 1] = 'b';
-    }
+
+const unsigned char *Pool() {
+    static const unsigned char *const pool = [] {
+        const size_t size = kPoolSize + 4096;
+        void *at =
+            mmap(reinterpret_cast<void *>(uintptr_t{0x500000000000}), size, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        if (at == MAP_FAILED) {
+            at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        }
+        if (at == MAP_FAILED) {
+            std::perror("format fuzzer: mmap");
+            std::abort();
+        }
+        auto *bytes = static_cast<unsigned char *>(at);
+        for (size_t i = 0; i < kPoolSize; i += 16) {
+            bytes[i] = 'a';
+            bytes[i + 1] = 'b';
+        }
+        if (mprotect(at, size, PROT_READ) != 0) {
+            std::perror("format fuzzer: mprotect");
+            std::abort();
+        }
+        return static_cast<const unsigned char *>(at);
+    }();
     return pool;
 }
-alignas(16) constexpr std::array<unsigned char, kPoolSize + 16> kPool = MakePool();
 
 constexpr size_t kPointers = 64; // 3 in registers, 61 on the stack
 constexpr size_t kMostPercents = 11;
@@ -111,7 +133,7 @@ Pack MakePack(unsigned seed) {
     }
     for (const void *&p : pack.p) {
         // Any 4-byte step of the pool: the low bits vary what integer conversions show.
-        p = kPool.data() + 4 * (SplitMix(state) % (kPoolSize / 4));
+        p = Pool() + 4 * (SplitMix(state) % (kPoolSize / 4));
     }
     return pack;
 }
