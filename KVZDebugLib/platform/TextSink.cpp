@@ -52,6 +52,9 @@ void SinkPutText(TextSink &sink, const KVZChar *text, size_t count) {
         count = room;
         sink.truncated = true;
     }
+    if (count == 0) {
+        return; // a full sink, or one with no buffer: memmove must not see its null
+    }
     // memmove: a forward copy's result even when a caller hands in part of the buffer.
     memmove(sink.out + sink.length, text, count * sizeof(KVZChar));
     sink.length += count;
