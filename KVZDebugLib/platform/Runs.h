@@ -25,15 +25,24 @@ namespace kvz {
 // terminator are looked at and never used, which is why the address and thread checkers
 // are told to leave this one function alone.
 //
-// Nothing past the run is written. Every block is read before it is stored, and blocks
-// go in order, so a text copied onto itself, or to a place before itself (a hook that
-// hands MessageBuffer back to _DebugOutput as its format), comes out as a forward copy
-// would make it.
+// Up to 31 units past the end of the run may be written, inside out[0..most): they are
+// the caller's to overwrite with what follows the run, or to leave past the terminator.
+// That is done only when the text does not lie in out[0..most). Where it does (a hook that
+// hands MessageBuffer back to _DebugOutput as its format), nothing past the run is written,
+// every block is read before it is stored and blocks go in order, so the text comes out
+// as a forward copy would make it.
 template <bool kStop>
 KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, size_t most,
                                            KVZChar stop) {
     size_t i = 0;
 #if defined(__SSE2__)
+    // Where the text and out[0..most) do not meet, whole blocks may be stored even past
+    // the run's end (inside out[0..most), for the caller to overwrite); where they meet,
+    // nothing past the run is written.
+    const uintptr_t textAt = reinterpret_cast<uintptr_t>(text);
+    const uintptr_t outAt = reinterpret_cast<uintptr_t>(out);
+    const uintptr_t span = most * sizeof(KVZChar);
+    const bool apart = outAt + span <= textAt || textAt + span <= outAt;
     const __m128i zeros = _mm_setzero_si128();
     const __m128i stops = _mm_set1_epi16(static_cast<short>(stop));
     while (most - i >= 8) {
@@ -72,7 +81,7 @@ KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, si
             }
             uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ha, hb))) |
                             static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(hc, hd))) << 16;
-            if (mask == 0) {
+            if (mask == 0 || apart) {
                 if (out != nullptr) {
                     __m128i *to = reinterpret_cast<__m128i *>(out + i);
                     _mm_storeu_si128(to, a);
@@ -80,8 +89,11 @@ KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, si
                     _mm_storeu_si128(to + 2, c);
                     _mm_storeu_si128(to + 3, d);
                 }
-                i += 32;
-                continue;
+                if (mask == 0) {
+                    i += 32;
+                    continue;
+                }
+                return i + static_cast<size_t>(__builtin_ctz(mask));
             }
             size_t end = i + static_cast<size_t>(__builtin_ctz(mask));
             if (out != nullptr) {
