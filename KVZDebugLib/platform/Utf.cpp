@@ -2,6 +2,13 @@
 
 #include <stdint.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KVZ_NO_MEMORY_CHECKS __attribute__((no_sanitize("address", "thread")))
+#else
+#define KVZ_NO_MEMORY_CHECKS
+#endif
+
 namespace kvz {
 
 namespace {
@@ -63,6 +70,87 @@ size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity
         written += need;
         i += used;
     }
+    return written;
+}
+
+// Blocks of 8 units are read only where they stay in one page, as the run copier reads
+// them (platform/Runs.h): the units past a terminator are looked at and never used.
+KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *out,
+                                                  size_t capacity) {
+    if (text == nullptr || out == nullptr) {
+        return 0;
+    }
+    const KVZChar *s = text;
+    size_t written = 0;
+    for (;;) {
+#if defined(__SSE2__)
+        const __m128i zeros = _mm_setzero_si128();
+        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+        while (capacity - written >= 8 && (reinterpret_cast<uintptr_t>(s) & 4095u) <= 4096u - 16u) {
+            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+            // A unit that is 0 or not ASCII ends the fast run.
+            __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(block, high), zeros);
+            __m128i zero = _mm_cmpeq_epi16(block, zeros);
+            unsigned special = (static_cast<unsigned>(_mm_movemask_epi8(ascii)) ^ 0xFFFFu) |
+                               static_cast<unsigned>(_mm_movemask_epi8(zero));
+            if (special != 0) {
+                // The ASCII units before it go one by one.
+                unsigned count = static_cast<unsigned>(__builtin_ctz(special)) / 2;
+                for (unsigned i = 0; i < count; ++i) {
+                    out[written++] = static_cast<char>(s[i]);
+                }
+                s += count;
+                break;
+            }
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + written),
+                             _mm_packus_epi16(block, block));
+            written += 8;
+            s += 8;
+        }
+#endif
+        uint32_t unit = static_cast<uint16_t>(*s);
+        if (unit == 0) {
+            break;
+        }
+        if (unit < 0x80) {
+            if (written == capacity) {
+                break;
+            }
+            out[written++] = static_cast<char>(unit);
+            ++s;
+            continue;
+        }
+        uint32_t code = unit;
+        size_t used = 1;
+        uint32_t next = static_cast<uint16_t>(s[1]);
+        if (IsHigh(unit) && IsLow(next)) {
+            code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+            used = 2;
+        } else if (IsHigh(unit) || IsLow(unit)) {
+            code = kReplacement;
+        }
+        size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        if (capacity - written < need) {
+            break; // a character is written whole or not at all
+        }
+        char *d = out + written;
+        if (need == 2) {
+            d[0] = static_cast<char>(0xC0 | (code >> 6));
+            d[1] = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (need == 3) {
+            d[0] = static_cast<char>(0xE0 | (code >> 12));
+            d[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            d[2] = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            d[0] = static_cast<char>(0xF0 | (code >> 18));
+            d[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            d[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            d[3] = static_cast<char>(0x80 | (code & 0x3F));
+        }
+        written += need;
+        s += used;
+    }
+    text = s;
     return written;
 }
 

@@ -5,6 +5,7 @@
 
 #include "KVZDebugLib/KVZDebugLib.h"
 #include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/platform/Utf.h"
 
 #include <gtest/gtest.h>
 
@@ -170,6 +171,36 @@ TEST_F(FastPathReports, AFullDetailReachesTheFrameWhole) {
     Text detail = Pattern(763);
     _WarnFinal(u"%s", detail.c_str());
     EXPECT_EQ(LastBox(), detail + u"\n Press OK to continue.");
+}
+
+// The output's converter against the plain one: ASCII runs of every length, broken by
+// characters of every UTF-8 length, pairs and lone surrogates, in pieces of every size.
+TEST(FastPaths, TerminatedConversionMatchesThePlainOne) {
+    const std::vector<Text> breaks = {u"\u00e9", u"\u20ac", u"\U0001F600", Text(1, 0xD800),
+                                      Text(1, 0xDC00)};
+    for (size_t run = 0; run <= 40; ++run) {
+        for (const Text &odd : breaks) {
+            Text text = Pattern(run) + odd + Pattern(run / 2) + odd + Pattern(9);
+            std::string expected(text.size() * 3, '\0');
+            expected.resize(
+                kvz::Utf16ToUtf8(text.data(), text.size(), expected.data(), expected.size()));
+            for (size_t capacity : {size_t(4), size_t(7), size_t(8), size_t(13), size_t(4096)}) {
+                std::string got;
+                const KVZChar *at = text.c_str();
+                while (*at != 0) {
+                    char piece[4096];
+                    size_t bytes = kvz::TerminatedUtf16ToUtf8(at, piece, capacity);
+                    ASSERT_GT(bytes, 0u) << "no progress";
+                    ASSERT_LE(bytes, capacity);
+                    got.append(piece, bytes);
+                    // A piece ends between characters: never between the units of a pair.
+                    ASSERT_FALSE(at[0] >= 0xDC00 && at[0] <= 0xDFFF && at > text.c_str() &&
+                                 at[-1] >= 0xD800 && at[-1] <= 0xDBFF);
+                }
+                ASSERT_EQ(got, expected) << "run " << run << " capacity " << capacity;
+            }
+        }
+    }
 }
 
 } // namespace
