@@ -388,12 +388,14 @@ void PutInteger(Out &o, const Spec &spec, KVZChar conversion, uint64_t magnitude
 // the text made, or 0 when the value is not one of these.
 constexpr size_t kFixedPrecisionMost = 9;
 
-size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *out) {
+// round(magnitude * 10^precision) into *result, or false when the value is not below
+// 9e18 / 10^precision.
+bool ScaledDecimal(double magnitude, unsigned precision, uint64_t *result) {
     static constexpr double kLimits[] = {9e18, 9e17, 9e16, 9e15, 9e14, 9e13, 9e12, 9e11, 9e10, 9e9};
     static constexpr uint32_t kPowersOfFive[] = {1,    5,     25,    125,    625,
                                                  3125, 15625, 78125, 390625, 1953125};
     if (!(magnitude < kLimits[precision])) {
-        return 0;
+        return false;
     }
     uint64_t bits = std::bit_cast<uint64_t>(magnitude);
     uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
@@ -438,6 +440,12 @@ size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *o
         }
     }
 
+    *result = scaled;
+    return true;
+}
+
+// The text of scaled / 10^precision in fixed notation; returns its length.
+size_t FixedText(uint64_t scaled, unsigned precision, bool alternate, char *out) {
     // The digits backwards: the decimals, the point, then at least one integer digit.
     char text[32];
     char *end = text + sizeof text;
@@ -456,6 +464,92 @@ size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *o
     size_t length = static_cast<size_t>(end - p);
     for (size_t i = 0; i < length; ++i) {
         out[i] = p[i];
+    }
+    return length;
+}
+
+size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *out) {
+    uint64_t scaled;
+    if (!ScaledDecimal(magnitude, precision, &scaled)) {
+        return 0;
+    }
+    return FixedText(scaled, precision, alternate, out);
+}
+
+// %g made here when it comes out in fixed notation with at most kFixedPrecisionMost
+// decimals (with the default precision, every value from 1e-4 up to 999999.5), from the
+// same exact digits: X, the exponent %e would show, is found from the rounded digits
+// themselves, and the text is %f's with precision P - 1 - X, its trailing zeros (and a
+// point left bare) taken off unless # asks to keep them. Returns 0 for other values.
+size_t GeneralDigits(double magnitude, size_t precision, bool alternate, char *out) {
+    static constexpr double kPowersOfTen[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,
+                                              1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+    static constexpr uint64_t kTens[] = {1u,
+                                         10u,
+                                         100u,
+                                         1000u,
+                                         10000u,
+                                         100000u,
+                                         1000000u,
+                                         10000000u,
+                                         100000000u,
+                                         1000000000u,
+                                         10000000000u,
+                                         100000000000u,
+                                         1000000000000u,
+                                         10000000000000u,
+                                         100000000000000u,
+                                         1000000000000000u,
+                                         10000000000000000u,
+                                         100000000000000000u};
+    int digits = precision == 0 ? 1 : static_cast<int>(precision);
+    if (precision > 17) {
+        return 0;
+    }
+    int exponent = 0; // X
+    uint64_t scaled = 0;
+    unsigned decimals = 0;
+    if (magnitude == 0) {
+        decimals = static_cast<unsigned>(digits - 1);
+        if (decimals > kFixedPrecisionMost) {
+            return 0;
+        }
+    } else {
+        // An estimate of X from the powers of ten, then settled by the rounded digits:
+        // they must number exactly P.
+        if (!(magnitude >= kPowersOfTen[0]) || !(magnitude < kPowersOfTen[digits + 4])) {
+            return 0;
+        }
+        exponent = -4;
+        while (exponent + 1 < digits && magnitude >= kPowersOfTen[exponent + 5]) {
+            ++exponent;
+        }
+        for (int tries = 0;; ++tries) {
+            if (exponent < -4 || exponent >= digits || tries == 3) {
+                return 0; // exponent notation, or not settled
+            }
+            decimals = static_cast<unsigned>(digits - 1 - exponent);
+            if (decimals > kFixedPrecisionMost || !ScaledDecimal(magnitude, decimals, &scaled)) {
+                return 0;
+            }
+            if (scaled >= kTens[digits]) {
+                ++exponent; // rounding carried into one more digit
+            } else if (scaled < kTens[digits - 1]) {
+                --exponent;
+            } else {
+                break;
+            }
+        }
+    }
+    size_t length = FixedText(scaled, decimals, alternate, out);
+    if (!alternate && decimals != 0) {
+        while (out[length - 1] == '0') {
+            --length;
+        }
+        if (out[length - 1] == '.') {
+            --length;
+        }
     }
     return length;
 }
@@ -556,6 +650,9 @@ template <class F>
         if ((c == 'f' || c == 'F') && precision <= kFixedPrecisionMost) {
             total = have = FixedDigits(magnitude, static_cast<unsigned>(precision),
                                        (spec.flags & kAlternate) != 0, digits);
+        } else if (c == 'g' || c == 'G') {
+            total = have =
+                GeneralDigits(magnitude, precision, (spec.flags & kAlternate) != 0, digits);
         }
     }
     if (total == 0) {

@@ -34,8 +34,10 @@
 //     runtime wrote 1.#INF, 1.#QNAN and three-digit exponents: these differ on purpose.
 //   - The decimal point is '.' whatever locale the host has set.
 //   - %f with at most 9 decimals of a double below 9e18 / 10^precision is made here,
-//     exactly, rounded to nearest with ties to even (the default rounding mode's result);
-//     other floating-point text comes from the C runtime's snprintf.
+//     exactly, rounded to nearest with ties to even (the default rounding mode's result),
+//     and so is %g wherever it comes out in fixed notation with at most 9 decimals (with
+//     the default precision, from 1e-4 to below 999999.5); other floating-point text
+//     comes from the C runtime's snprintf.
 //   - The 0 flag pads strings and characters with zeros, as the Windows runtime does.
 //   - For a narrow string, width and precision count its bytes, before decoding; a
 //     character cut by the precision is left out.

@@ -9,6 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -198,6 +204,41 @@ TEST(FastPaths, TerminatedConversionMatchesThePlainOne) {
                                  at[-1] >= 0xD800 && at[-1] <= 0xDBFF);
                 }
                 ASSERT_EQ(got, expected) << "run " << run << " capacity " << capacity;
+            }
+        }
+    }
+}
+
+// %g in fixed notation is made from the formatter's own exact digits: every value and
+// precision, ties and the carries that change the exponent included, must come out as the
+// C library's snprintf makes it.
+TEST(FastPaths, GeneralNotationAgreesWithTheCLibrary) {
+    std::vector<double> values = {0.0,       1e-4,     9.99995e-5, 0.0001234,   0.5,        1.0,
+                                  2.5,       999999.5, 999999.4,   99999.95,    123456.789, 1e5,
+                                  1e6,       0.1,      0.3,        1.0 / 3,     2.0 / 3,    0.00025,
+                                  9.9999e-5, 1e-5,     12345678.0, 0.099999999, 5e-324,     1e300};
+    std::mt19937_64 random(20251208);
+    for (int i = 0; i < 20000; ++i) {
+        // Decimal-looking values of every size around the fixed range, and any bits.
+        double mantissa = static_cast<double>(random() % 10000000) / 1000.0;
+        values.push_back(mantissa * std::pow(10.0, static_cast<int>(random() % 12) - 7));
+        double any = std::bit_cast<double>(random() & ~(uint64_t{1} << 63));
+        if (std::isfinite(any)) {
+            values.push_back(std::fmod(any, 1e7));
+        }
+    }
+    const char *formats[] = {"%g",   "%G",    "%.0g",  "%.1g", "%.2g",  "%.3g",   "%.6g",
+                             "%.8g", "%.10g", "%.17g", "%#g",  "%#.3g", "%12.4g", "%-+12g"};
+    for (const char *format : formats) {
+        Text wide(format, format + strlen(format));
+        for (double value : values) {
+            for (double v : {value, -value}) {
+                char expected[64];
+                snprintf(expected, sizeof expected, format, v);
+                KVZChar out[64];
+                size_t length = kvz::FormatTextV(out, 64, wide.c_str(), v);
+                ASSERT_EQ(Text(out, length), Text(expected, expected + strlen(expected)))
+                    << format << " of " << std::bit_cast<uint64_t>(v);
             }
         }
     }
