@@ -45,6 +45,29 @@ KVZ_NO_MEMORY_CHECKS inline size_t CopyRun(KVZChar *out, const KVZChar *text, si
     const bool apart = outAt + span <= textAt || textAt + span <= outAt;
     const __m128i zeros = _mm_setzero_si128();
     const __m128i stops = _mm_set1_epi16(static_cast<short>(stop));
+    // Most runs are short: the first two blocks are tried on their own.
+    if (most >= 16 && (textAt & 4095u) <= 4096u - 32u) {
+        const __m128i *at = reinterpret_cast<const __m128i *>(text);
+        __m128i a = _mm_loadu_si128(at);
+        __m128i b = _mm_loadu_si128(at + 1);
+        __m128i ha = _mm_cmpeq_epi16(a, zeros);
+        __m128i hb = _mm_cmpeq_epi16(b, zeros);
+        if (kStop) {
+            ha = _mm_or_si128(ha, _mm_cmpeq_epi16(a, stops));
+            hb = _mm_or_si128(hb, _mm_cmpeq_epi16(b, stops));
+        }
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ha, hb)));
+        if (mask == 0 || apart) {
+            if (out != nullptr) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out), a);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out) + 1, b);
+            }
+            if (mask != 0) {
+                return static_cast<size_t>(__builtin_ctz(mask));
+            }
+            i = 16;
+        }
+    }
     while (most - i >= 8) {
         uintptr_t inPage = reinterpret_cast<uintptr_t>(text + i) & 4095u;
         if (inPage > 4096u - 16u) {
