@@ -1,6 +1,8 @@
 // The exports of the real module, each beside the baseline its target is set against:
 //   hook/<entry>/{kvz,direct}     a forwarding entry point with its hook installed, and a
 //                                 direct call of the same hook
+//   module/setter/{kvz,direct}    for scale: a setter, the least a call into the module
+//                                 costs, beside the same direct call
 //   nohook/{kvz,raw,ifstream}     _AssertFailed with no hook and no debugger, the least
 //                                 the kernel takes to hand over /proc/self/status
 //                                 (open/read/close into a stack buffer), and the same read
@@ -81,6 +83,23 @@ void Hook_EnterSafeMode_direct(benchmark::State &state) {
     }
 }
 
+// For scale: the least any call into the module costs, a setter (one store) called
+// through the dynamic linker's stub, beside the same direct call of a hook.
+void Module_call_kvz(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(_SetAssertionFailedHandler(Hook3));
+    }
+    _SetAssertionFailedHandler(nullptr);
+}
+void Module_call_direct(benchmark::State &state) {
+    intptr_t a = Value(1), b = Value(2), c = Value(3);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Hook3(a, b, c));
+    }
+}
+
+BENCHMARK(Module_call_kvz)->Name("module/setter/kvz");
+BENCHMARK(Module_call_direct)->Name("module/setter/direct");
 BENCHMARK(Hook_AssertFailed_kvz)->Name("hook/AssertFailed/kvz");
 BENCHMARK(Hook_AssertFailed_direct)->Name("hook/AssertFailed/direct");
 BENCHMARK(Hook_AssertFailedEx_kvz)->Name("hook/AssertFailedEx/kvz");
