@@ -1,0 +1,60 @@
+#!/bin/sh
+# Reads KVZDebugLib.dll's export and import tables from the file: exactly the eleven names,
+# ordinals 1 to 11 in alphabetical order, and imports from system DLLs only.
+#   check-exports.sh <objdump> <KVZDebugLib.dll>
+set -eu
+objdump=$1
+dll=$2
+table=$("$objdump" -p "$dll")
+
+expected="1 _AssertFailed
+2 _AssertFailedEx
+3 _BreakRelease
+4 _DebugOutput
+5 _EnterSafeMode
+6 _SetAssertionFailedExHandler
+7 _SetAssertionFailedHandler
+8 _SetEnterSafeModeHandler
+9 _WarnDebug
+10 _WarnFinal
+11 _WarnRelease"
+
+# "[Ordinal/Name Pointer] Table" lists the names in name-table order, each with its
+# ordinal: "[   0] _AssertFailed" under an ordinal base read from "Ordinal Base".
+base=$(printf '%s\n' "$table" | sed -n 's/.*Ordinal Base \([0-9][0-9]*\).*/\1/p' | head -n 1)
+names=$(printf '%s\n' "$table" | awk -v base="${base:-0}" '
+    /\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
+    on && /^[ \t]*\[ *[0-9]+\]/ { gsub(/[\[\]]/, " "); print $1 + base, $2; next }
+    on && NF == 0 { on = 0 }')
+addresses=$(printf '%s\n' "$table" | grep -c 'Export RVA' || true)
+dlls=$(printf '%s\n' "$table" | sed -n 's/^[ \t]*DLL Name: //p' | sort -u)
+
+status=0
+if [ "$base" != 1 ]; then
+    echo "FAILED: ordinal base is '$base', not 1"
+    status=1
+fi
+if [ "$names" != "$expected" ]; then
+    echo "FAILED: the exports are"
+    printf '%s\n' "$names" | sed 's/^/    /'
+    echo "  expected"
+    printf '%s\n' "$expected" | sed 's/^/    /'
+    status=1
+fi
+if [ "$addresses" != 11 ]; then
+    echo "FAILED: $addresses entries in the export address table, not 11"
+    status=1
+fi
+for name in $dlls; do
+    case $(printf '%s' "$name" | tr '[:lower:]' '[:upper:]') in
+    KERNEL32.DLL | USER32.DLL | MSVCRT.DLL) ;;
+    *)
+        echo "FAILED: imports from $name, which is not a system DLL"
+        status=1
+        ;;
+    esac
+done
+echo "exports of $(basename "$dll") (ordinal, name):"
+printf '%s\n' "$names" | sed 's/^/    /'
+echo "imports from:" $dlls
+exit $status
