@@ -84,28 +84,29 @@ KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *ou
     size_t written = 0;
     for (;;) {
 #if defined(__SSE2__)
+        // 16 units a time: a unit from 1 to 127 goes out as its byte. The first one that
+        // does not (the terminator, or a unit beyond ASCII) ends the fast run; the bytes
+        // stored for the units from there on are not counted, and are overwritten.
         const __m128i zeros = _mm_setzero_si128();
-        const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-        while (capacity - written >= 8 && (reinterpret_cast<uintptr_t>(s) & 4095u) <= 4096u - 16u) {
-            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-            // A unit that is 0 or not ASCII ends the fast run.
-            __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(block, high), zeros);
-            __m128i zero = _mm_cmpeq_epi16(block, zeros);
-            unsigned special = (static_cast<unsigned>(_mm_movemask_epi8(ascii)) ^ 0xFFFFu) |
-                               static_cast<unsigned>(_mm_movemask_epi8(zero));
+        const __m128i ceiling = _mm_set1_epi16(0x80);
+        while (capacity - written >= 16 &&
+               (reinterpret_cast<uintptr_t>(s) & 4095u) <= 4096u - 32u) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s) + 1);
+            // Signed compares: a unit from 0x8000 up reads as negative, so it fails too.
+            __m128i asciiA = _mm_and_si128(_mm_cmpgt_epi16(a, zeros), _mm_cmplt_epi16(a, ceiling));
+            __m128i asciiB = _mm_and_si128(_mm_cmpgt_epi16(b, zeros), _mm_cmplt_epi16(b, ceiling));
+            unsigned special =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB))) ^ 0xFFFFu;
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + written), _mm_packus_epi16(a, b));
             if (special != 0) {
-                // The ASCII units before it go one by one.
-                unsigned count = static_cast<unsigned>(__builtin_ctz(special)) / 2;
-                for (unsigned i = 0; i < count; ++i) {
-                    out[written++] = static_cast<char>(s[i]);
-                }
+                unsigned count = static_cast<unsigned>(__builtin_ctz(special));
+                written += count;
                 s += count;
                 break;
             }
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + written),
-                             _mm_packus_epi16(block, block));
-            written += 8;
-            s += 8;
+            written += 16;
+            s += 16;
         }
 #endif
         uint32_t unit = static_cast<uint16_t>(*s);

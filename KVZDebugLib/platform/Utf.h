@@ -16,7 +16,8 @@ size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity
 // Converts the zero-terminated text from `text` on into out[capacity] as UTF-8, as far as
 // whole characters fit (an unpaired surrogate becomes U+FFFD, a pair stays together),
 // and returns the bytes written; `text` is left at the first unit not converted, so the
-// text is done when it points at the terminator. Runs of ASCII go 8 units at a time.
+// text is done when it points at the terminator. Runs of ASCII go 16 units at a time, and
+// bytes of out past the count returned (inside out[capacity]) may have been written.
 size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *out, size_t capacity);
 
 // Decodes a zero-terminated narrow string into the sink, reading at most maxBytes bytes

@@ -190,7 +190,7 @@ TEST(FastPaths, TerminatedConversionMatchesThePlainOne) {
             std::string expected(text.size() * 3, '\0');
             expected.resize(
                 kvz::Utf16ToUtf8(text.data(), text.size(), expected.data(), expected.size()));
-            for (size_t capacity : {size_t(4), size_t(7), size_t(8), size_t(13), size_t(4096)}) {
+            for (size_t capacity : {4, 7, 8, 13, 16, 17, 31, 4096}) {
                 std::string got;
                 const KVZChar *at = text.c_str();
                 while (*at != 0) {
