@@ -6,6 +6,12 @@ target_sources(KVZDebugLib PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def)
 target_compile_definitions(KVZDebugLib PRIVATE KVZDEBUGLIB_BUILDING)
 
+# The version resource: file and product version, product name, original file name.
+enable_language(RC)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.rc.in
+               ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.rc @ONLY)
+target_sources(KVZDebugLib PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.rc)
+
 # The module is KVZDebugLib.dll, not MinGW's customary libKVZDebugLib.dll.
 set_target_properties(KVZDebugLib PROPERTIES PREFIX "" LINK_DEPENDS
                       ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def)

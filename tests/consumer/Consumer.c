@@ -19,10 +19,12 @@ int main(void) {
         puts("empty slot did not return 0");
         ++failures;
     }
+#if !defined(_WIN32) /* on Windows the box would wait for a person */
     if (_WarnRelease(KVZ_TEXT(__FILE__), __LINE__, KVZ_TEXT("%d"), 1) != Report) {
         puts("headless prompt did not answer Report");
         ++failures;
     }
+#endif
     _DebugOutput(KVZ_TEXT("consumer-c: %s\n"), KVZ_TEXT("debug output"));
     if (failures == 0) {
         puts("consumer-c ok");

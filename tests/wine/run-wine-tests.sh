@@ -99,6 +99,8 @@ timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     </dev/null >/dev/null 2>&1
 
 status=0
+passed=0
+failed=0
 for dir in "$@"; do
     dir=$(realpath "$dir")
     # A program that cannot start (a 32-bit one without wine32, say) says so here, once:
@@ -109,11 +111,25 @@ for dir in "$@"; do
         echo "FAILED: Wine cannot run $dir/bin/kvz_wine_answer.exe (exit $rc)." >&2
         echo "  For 32-bit programs Debian needs wine32:i386 (dpkg --add-architecture i386)." >&2
         status=1
+        failed=$((failed + 1))
         continue
     fi
     echo "== $dir"
+    log=$(mktemp)
     # shellcheck disable=SC2086 # KVZ_CTEST_ARGS is split on purpose
-    ctest --test-dir "$dir" --output-on-failure ${KVZ_CTEST_ARGS:-} </dev/null || status=1
+    ctest --test-dir "$dir" --output-on-failure ${KVZ_CTEST_ARGS:-} </dev/null >"$log" 2>&1 ||
+        status=1
+    cat "$log"
+    summary=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$log" |
+        tail -n 1)
+    rm -f "$log"
+    if [ -n "$summary" ]; then
+        passed=$((passed + ${summary#* } - ${summary% *}))
+        failed=$((failed + ${summary% *}))
+    else
+        failed=$((failed + 1))
+        status=1
+    fi
 done
 
 if [ -n "$shot" ]; then
@@ -121,4 +137,5 @@ if [ -n "$shot" ]; then
     sh "$root/tests/wine/demo-box.sh" wine "$first/bin/kvz-demo.exe" \
         "$first/bin/kvz_wine_answer.exe" "$shot" </dev/null || status=1
 fi
+echo "$passed passed, $failed failed"
 exit $status
