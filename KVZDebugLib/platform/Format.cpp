@@ -507,7 +507,6 @@ size_t GeneralDigits(double magnitude, size_t precision, bool alternate, char *o
     if (precision > 17) {
         return 0;
     }
-    int exponent = 0; // X
     uint64_t scaled = 0;
     unsigned decimals = 0;
     if (magnitude == 0) {
@@ -521,7 +520,7 @@ size_t GeneralDigits(double magnitude, size_t precision, bool alternate, char *o
         if (!(magnitude >= kPowersOfTen[0]) || !(magnitude < kPowersOfTen[digits + 4])) {
             return 0;
         }
-        exponent = -4;
+        int exponent = -4; // X
         while (exponent + 1 < digits && magnitude >= kPowersOfTen[exponent + 5]) {
             ++exponent;
         }
