@@ -1,4 +1,6 @@
 // Debugger output on POSIX systems: the text as UTF-8 on standard error.
+#include "KVZDebugLib/platform/PosixOutput.h"
+
 #include "KVZDebugLib/platform/Platform.h"
 #include "KVZDebugLib/platform/Utf.h"
 
@@ -7,9 +9,6 @@
 
 namespace kvz::platform {
 
-namespace {
-
-// Writes all of data, resuming after a partial write or a signal.
 void WriteAll(int fd, const char *data, size_t size) {
     while (size > 0) {
         ssize_t wrote = write(fd, data, size);
@@ -17,24 +16,23 @@ void WriteAll(int fd, const char *data, size_t size) {
             if (errno == EINTR) {
                 continue;
             }
-            return; // nothing is reported about the channel's own trouble
+            return;
         }
         data += wrote;
         size -= static_cast<size_t>(wrote);
     }
 }
 
-} // namespace
-
-void WriteDebugOutput(const KVZChar *text) {
-    // A whole message (1023 units, at most 3 bytes each) fits in one piece, so it leaves
-    // in one write and does not interleave with other writers. Longer text goes in pieces
-    // of whole characters.
+void WriteUtf8(int fd, const KVZChar *text) {
     char utf8[4096];
     while (*text != 0) {
         size_t bytes = TerminatedUtf16ToUtf8(text, utf8, sizeof utf8);
-        WriteAll(STDERR_FILENO, utf8, bytes);
+        WriteAll(fd, utf8, bytes);
     }
+}
+
+void WriteDebugOutput(const KVZChar *text) {
+    WriteUtf8(STDERR_FILENO, text);
 }
 
 } // namespace kvz::platform

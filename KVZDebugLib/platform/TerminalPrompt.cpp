@@ -1,7 +1,7 @@
 // The message box as a prompt on the controlling terminal. Standard input is never read:
 // the prompt opens /dev/tty itself, so a host that pipes its input is not disturbed.
 #include "KVZDebugLib/platform/PosixMessageBox.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/platform/PosixOutput.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,37 +13,8 @@ namespace kvz::platform {
 
 namespace {
 
-void WriteAll(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t wrote = write(fd, data, size);
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        data += wrote;
-        size -= static_cast<size_t>(wrote);
-    }
-}
-
 void WriteLiteral(int fd, const char *text) {
     WriteAll(fd, text, strlen(text));
-}
-
-void WriteText(int fd, const KVZChar *text) {
-    char utf8[4096];
-    size_t length = 0;
-    while (text[length] != 0) {
-        ++length;
-    }
-    // Box texts are at most 1023 units, which always fit; longer ones go in pieces.
-    const size_t kUnitsPerPiece = sizeof utf8 / 3;
-    for (size_t done = 0; done < length;) {
-        size_t count = length - done < kUnitsPerPiece ? length - done : kUnitsPerPiece;
-        WriteAll(fd, utf8, Utf16ToUtf8(text + done, count, utf8, sizeof utf8));
-        done += count;
-    }
 }
 
 // The answer a key gives, or 0 for a key that answers nothing.
@@ -108,9 +79,9 @@ int32_t ShowTerminalPrompt(const KVZChar *text, const KVZChar *caption, BoxButto
     }
 
     WriteLiteral(fd, "\n[");
-    WriteText(fd, caption);
+    WriteUtf8(fd, caption);
     WriteLiteral(fd, "]\n");
-    WriteText(fd, text);
+    WriteUtf8(fd, text);
     WriteLiteral(fd, buttons == BoxOkCancel ? "\n[OK: Enter or o] [CANCEL: c or Escape] "
                                             : "\n[OK: Enter] ");
     int32_t answer = ReadAnswer(fd, buttons);
