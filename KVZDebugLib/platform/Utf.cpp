@@ -22,6 +22,39 @@ inline bool IsLow(uint32_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// Writes the character that starts with a unit beyond ASCII (next is the unit after it,
+// or 0) as UTF-8 into out[room], and sets used to the units it took. An unpaired
+// surrogate becomes U+FFFD. Returns the bytes written: 0 when the character does not fit
+// whole.
+inline size_t PutBeyondAscii(uint32_t unit, uint32_t next, char *out, size_t room, size_t &used) {
+    uint32_t code = unit;
+    used = 1;
+    if (IsHigh(unit) && IsLow(next)) {
+        code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+        used = 2;
+    } else if (IsHigh(unit) || IsLow(unit)) {
+        code = kReplacement;
+    }
+    size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    if (room < need) {
+        return 0;
+    }
+    if (need == 2) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    } else if (need == 3) {
+        out[0] = static_cast<char>(0xE0 | (code >> 12));
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out[0] = static_cast<char>(0xF0 | (code >> 18));
+        out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return need;
+}
+
 } // namespace
 
 size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity) {
@@ -40,34 +73,13 @@ size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity
             ++i;
             continue;
         }
-        uint32_t code = unit;
-        size_t used = 1;
-        if (IsHigh(unit) && i + 1 < count && IsLow(static_cast<uint16_t>(text[i + 1]))) {
-            code =
-                0x10000 + ((unit - 0xD800) << 10) + (static_cast<uint16_t>(text[i + 1]) - 0xDC00);
-            used = 2;
-        } else if (IsHigh(unit) || IsLow(unit)) {
-            code = kReplacement;
-        }
-        size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-        if (capacity - written < need) {
+        uint32_t next = i + 1 < count ? static_cast<uint16_t>(text[i + 1]) : 0;
+        size_t used = 0;
+        size_t bytes = PutBeyondAscii(unit, next, out + written, capacity - written, used);
+        if (bytes == 0) {
             break; // a character is written whole or not at all
         }
-        char *d = out + written;
-        if (need == 2) {
-            d[0] = static_cast<char>(0xC0 | (code >> 6));
-            d[1] = static_cast<char>(0x80 | (code & 0x3F));
-        } else if (need == 3) {
-            d[0] = static_cast<char>(0xE0 | (code >> 12));
-            d[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            d[2] = static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            d[0] = static_cast<char>(0xF0 | (code >> 18));
-            d[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            d[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            d[3] = static_cast<char>(0x80 | (code & 0x3F));
-        }
-        written += need;
+        written += bytes;
         i += used;
     }
     return written;
@@ -121,34 +133,13 @@ KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *ou
             ++s;
             continue;
         }
-        uint32_t code = unit;
-        size_t used = 1;
-        uint32_t next = static_cast<uint16_t>(s[1]);
-        if (IsHigh(unit) && IsLow(next)) {
-            code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
-            used = 2;
-        } else if (IsHigh(unit) || IsLow(unit)) {
-            code = kReplacement;
-        }
-        size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-        if (capacity - written < need) {
+        size_t used = 0;
+        size_t bytes = PutBeyondAscii(unit, static_cast<uint16_t>(s[1]), out + written,
+                                      capacity - written, used);
+        if (bytes == 0) {
             break; // a character is written whole or not at all
         }
-        char *d = out + written;
-        if (need == 2) {
-            d[0] = static_cast<char>(0xC0 | (code >> 6));
-            d[1] = static_cast<char>(0x80 | (code & 0x3F));
-        } else if (need == 3) {
-            d[0] = static_cast<char>(0xE0 | (code >> 12));
-            d[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            d[2] = static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            d[0] = static_cast<char>(0xF0 | (code >> 18));
-            d[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            d[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            d[3] = static_cast<char>(0x80 | (code & 0x3F));
-        }
-        written += need;
+        written += bytes;
         s += used;
     }
     text = s;
