@@ -32,6 +32,8 @@
 //   - Infinity and NaN print as inf, nan, INF, NAN, with the sign shown for a negative
 //     one (as C99 runtimes do); exponents have at least two digits. The old Windows
 //     runtime wrote 1.#INF, 1.#QNAN and three-digit exponents: these differ on purpose.
+//     So does %a, which drops trailing zero digits as C99 runtimes do (0x1p+0, where the
+//     old Windows runtime wrote 0x1.0000000000000p+0).
 //   - The decimal point is '.' whatever locale the host has set.
 //   - %f with at most 9 decimals of a double below 9e18 / 10^precision is made here,
 //     exactly, rounded to nearest with ties to even (the default rounding mode's result),
