@@ -1,13 +1,8 @@
 #include "KVZDebugLib/platform/Utf.h"
 
-#include <stdint.h>
+#include "KVZDebugLib/platform/Runs.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define KVZ_NO_MEMORY_CHECKS __attribute__((no_sanitize("address", "thread")))
-#else
-#define KVZ_NO_MEMORY_CHECKS
-#endif
+#include <stdint.h>
 
 namespace kvz {
 
