@@ -3,6 +3,7 @@
 // the report state are filled with a canary and the slots after them hold sentinel hooks,
 // so a write past either buffer shows up even where the sanitizers cannot see it (inside
 // the one record); every buffer must be terminated, and every call must end promptly.
+#include "ExpectedFrames.h"
 #include "RecordingPlatform.h"
 
 #include "KVZDebugLib/KVZDebugLib.h"
@@ -30,15 +31,10 @@ using kvz::kMessageBufferSize;
 using kvz::recording::EventKind;
 using std::u16string;
 
-const u16string kDebugClosing = u"\n Press OK to continue or CANCEL to debug.";
-const u16string kReleaseClosing = u"\n Press OK to continue or CANCEL to report this error.";
-const u16string kFinalClosing = u"\n Press OK to continue.";
-
-u16string BreakText(const u16string &file, const u16string &line) {
-    return u"A debug breakpoint was hit in " + file + u", line " + line +
-           u".\nThis indicates a condition that should not occur.\nPlease notify a programmer "
-           u"of this. Press OK to continue or CANCEL to report.";
-}
+using kvz::testing::BreakText;
+using kvz::testing::kDebugClosing;
+using kvz::testing::kFinalClosing;
+using kvz::testing::kReleaseClosing;
 
 bool IsHighSurrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;

@@ -1,4 +1,5 @@
 // Debugger output and the four prompts, against the recording platform.
+#include "ExpectedFrames.h"
 #include "RecordingPlatform.h"
 
 #include "KVZDebugLib/KVZDebugLib.h"
@@ -19,15 +20,10 @@ using kvz::recording::Event;
 using kvz::recording::EventKind;
 using std::u16string;
 
-const u16string kDebugClosing = u"\n Press OK to continue or CANCEL to debug.";
-const u16string kReleaseClosing = u"\n Press OK to continue or CANCEL to report this error.";
-const u16string kFinalClosing = u"\n Press OK to continue.";
-
-u16string BreakText(const u16string &file, const u16string &line) {
-    return u"A debug breakpoint was hit in " + file + u", line " + line +
-           u".\nThis indicates a condition that should not occur.\nPlease notify a programmer "
-           u"of this. Press OK to continue or CANCEL to report.";
-}
+using kvz::testing::BreakText;
+using kvz::testing::kDebugClosing;
+using kvz::testing::kFinalClosing;
+using kvz::testing::kReleaseClosing;
 
 class Reports : public ::testing::Test {
   protected:
