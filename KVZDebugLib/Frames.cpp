@@ -1,10 +1,9 @@
-// The prompts' fixed frames, composed into MessageBuffer.
+// The prompts' fixed frames.
 #include "KVZDebugLib/Frames.h"
 
 #include "KVZDebugLib/ReportState.h"
 #include "KVZDebugLib/platform/TextSink.h"
 
-using kvz::g_ReportState;
 using kvz::kMessageBufferSize;
 
 namespace {
@@ -38,16 +37,16 @@ void PutString(kvz::TextSink &sink, const KVZChar *text) {
     kvz::SinkPutTerminated(sink, text != nullptr ? text : kNull);
 }
 
-// "<file>, line <line> : <detail><closing>" into MessageBuffer.
+// "<file>, line <line> : <detail><closing>"
 template <size_t N>
-size_t ComposeWarnFrame(const KVZChar *file, int32_t line, size_t detailLength,
-                        const KVZChar (&closing)[N]) {
-    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+size_t ComposeWarnFrame(KVZChar *message, const KVZChar *file, int32_t line, const KVZChar *detail,
+                        size_t detailLength, const KVZChar (&closing)[N]) {
+    kvz::TextSink sink = kvz::MakeTextSink(message, kMessageBufferSize);
     PutString(sink, file);
     PutLiteral(sink, kLineSeparator);
     kvz::SinkPutInt(sink, line);
     PutLiteral(sink, kDetailSeparator);
-    kvz::SinkPutText(sink, g_ReportState.DetailBuffer, detailLength);
+    kvz::SinkPutText(sink, detail, detailLength);
     PutLiteral(sink, closing);
     return kvz::SinkFinish(sink);
 }
@@ -56,16 +55,18 @@ size_t ComposeWarnFrame(const KVZChar *file, int32_t line, size_t detailLength,
 
 namespace kvz {
 
-size_t ComposeWarnDebugFrame(const KVZChar *file, int32_t line, size_t detailLength) {
-    return ComposeWarnFrame(file, line, detailLength, kWarnDebugClosing);
+size_t ComposeWarnDebugFrame(KVZChar *message, const KVZChar *file, int32_t line,
+                             const KVZChar *detail, size_t detailLength) {
+    return ComposeWarnFrame(message, file, line, detail, detailLength, kWarnDebugClosing);
 }
 
-size_t ComposeWarnReleaseFrame(const KVZChar *file, int32_t line, size_t detailLength) {
-    return ComposeWarnFrame(file, line, detailLength, kWarnReleaseClosing);
+size_t ComposeWarnReleaseFrame(KVZChar *message, const KVZChar *file, int32_t line,
+                               const KVZChar *detail, size_t detailLength) {
+    return ComposeWarnFrame(message, file, line, detail, detailLength, kWarnReleaseClosing);
 }
 
-size_t ComposeBreakFrame(const KVZChar *file, int32_t line) {
-    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
+size_t ComposeBreakFrame(KVZChar *message, const KVZChar *file, int32_t line) {
+    kvz::TextSink sink = kvz::MakeTextSink(message, kMessageBufferSize);
     PutLiteral(sink, kBreakOpening);
     PutString(sink, file);
     PutLiteral(sink, kLineSeparator);
@@ -74,9 +75,9 @@ size_t ComposeBreakFrame(const KVZChar *file, int32_t line) {
     return kvz::SinkFinish(sink);
 }
 
-size_t ComposeFinalFrame(size_t detailLength) {
-    kvz::TextSink sink = kvz::MakeTextSink(g_ReportState.MessageBuffer, kMessageBufferSize);
-    kvz::SinkPutText(sink, g_ReportState.DetailBuffer, detailLength);
+size_t ComposeFinalFrame(KVZChar *message, const KVZChar *detail, size_t detailLength) {
+    kvz::TextSink sink = kvz::MakeTextSink(message, kMessageBufferSize);
+    kvz::SinkPutText(sink, detail, detailLength);
     PutLiteral(sink, kFinalClosing);
     return kvz::SinkFinish(sink);
 }

@@ -30,13 +30,23 @@ static_assert(std::atomic<EnterSafeModeHandler>::is_always_lock_free);
 // Zeroed at load by static initialisation: no hooks, empty texts.
 extern ReportState g_ReportState;
 
-// Holds the report lock for one scope; a hook may re-enter on the same thread.
-struct ReportLock {
-    ReportLock() { platform::LockReports(); }
-    ~ReportLock() { platform::UnlockReports(); }
-    ReportLock(const ReportLock &) = delete;
-    ReportLock &operator=(const ReportLock &) = delete;
+// ReportState's two buffers are held by one report at a time. A report that cannot have
+// them composes in buffers on its own stack instead, so no report ever waits for them:
+// not for another thread, not for the report its signal handler interrupted, not for a
+// thread that is gone after a fork. While the holder calls a hook, the hook may re-enter
+// on its thread and hold them too. Safe in a signal handler.
+struct SharedBuffers {
+    SharedBuffers();
+    ~SharedBuffers();
+    SharedBuffers(const SharedBuffers &) = delete;
+    SharedBuffers &operator=(const SharedBuffers &) = delete;
+    bool held;
 };
+
+// Brackets the holder's call into a host hook: the one span in which its own thread may
+// take the buffers again.
+void BeginHookCall();
+void EndHookCall();
 
 } // namespace kvz
 
@@ -45,8 +55,9 @@ struct ReportLock {
 #define BreakIfDebuggerAttached()                                                                  \
     do {                                                                                           \
         if (kvz::platform::IsDebuggerAttached()) {                                                 \
-            kvz::platform::BeginTrap();                                                            \
+            kvz::platform::TrapState trapState;                                                    \
+            kvz::platform::BeginTrap(&trapState);                                                  \
             KVZ_TRAP_INSTRUCTION();                                                                \
-            kvz::platform::EndTrap();                                                              \
+            kvz::platform::EndTrap(&trapState);                                                    \
         }                                                                                          \
     } while (0)

@@ -1,9 +1,16 @@
 // Debugger output and the four prompts.
+//
+// Each report composes on its own stack, then, when it holds ReportState's buffers, puts
+// what it composed there. Composing apart means that arguments pointing into those
+// buffers (a hook logging the message it was handed) are read as they were at the call,
+// and that a report which cannot hold them (another thread has them, or it runs in a
+// signal handler that interrupted one) still goes on at once with text of its own.
 #include "KVZDebugLib/Frames.h"
 #include "KVZDebugLib/ReportState.h"
 #include "KVZDebugLib/platform/Format.h"
 
 #include <stdarg.h>
+#include <string.h>
 
 using kvz::g_ReportState;
 using kvz::kDetailBufferSize;
@@ -15,27 +22,63 @@ namespace {
 const KVZChar kAssertionCaption[] = KVZ_TEXT("Assertion Failure");
 const KVZChar kBreakpointCaption[] = KVZ_TEXT("Debug Breakpoint");
 
-// Calls the safe-mode hook, if one is installed, with MessageBuffer itself. The slot is
-// read once. Returns whether there was a hook.
-bool CallSafeModeHook() {
+// A prompt's text on its caller's stack. The lengths count up to the terminator the
+// formatter wrote; a %c of 0 may end the text as a string earlier.
+struct PromptText {
+    KVZChar message[kMessageBufferSize];
+    KVZChar detail[kDetailBufferSize];
+    size_t messageLength;
+    size_t detailLength;
+};
+
+void FormatDetail(PromptText &text, const KVZChar *format, va_list args, size_t *stringLength) {
+    text.detailLength = kvz::FormatText(text.detail, kDetailBufferSize, format, args, stringLength);
+}
+
+// Puts the composed text into ReportState when this report holds it, and returns the
+// message the safe-mode hook is handed: MessageBuffer itself, or else the report's own.
+KVZChar *Publish(PromptText &text, bool held, bool withDetail) {
+    if (!held) {
+        return text.message;
+    }
+    if (withDetail) {
+        memcpy(g_ReportState.DetailBuffer, text.detail, (text.detailLength + 1) * sizeof(KVZChar));
+    }
+    memcpy(g_ReportState.MessageBuffer, text.message, (text.messageLength + 1) * sizeof(KVZChar));
+    return g_ReportState.MessageBuffer;
+}
+
+// Calls the safe-mode hook, if one is installed, with the message. The slot is read once.
+// Returns whether there was a hook.
+bool CallSafeModeHook(KVZChar *message, bool held) {
     EnterSafeModeHandler hook = g_ReportState.EnterSafeMode.load(std::memory_order_acquire);
     if (hook == nullptr) {
         return false;
     }
-    hook(g_ReportState.MessageBuffer);
+    if (held) {
+        kvz::BeginHookCall();
+    }
+    hook(message);
+    if (held) {
+        kvz::EndHookCall();
+    }
     return true;
 }
 
-// Takes the box text out of MessageBuffer, so the box can wait for its answer without
-// holding the report lock. A hook may have rewritten the buffer; the copy is terminated
-// whatever it left there.
-void CopyBoxText(KVZChar (&boxText)[kMessageBufferSize]) {
+// Takes the box text back out of MessageBuffer, where a hook may have rewritten it, so the
+// box can wait for its answer without holding the buffers. Terminated whatever the hook
+// left there.
+void TakeBoxText(PromptText &text, bool held) {
+    if (!held) {
+        text.message[kMessageBufferSize - 1] = 0;
+        return;
+    }
     size_t length = 0;
     while (length < kMessageBufferSize - 1 && g_ReportState.MessageBuffer[length] != 0) {
-        boxText[length] = g_ReportState.MessageBuffer[length];
+        text.message[length] = g_ReportState.MessageBuffer[length];
         ++length;
     }
-    boxText[length] = 0;
+    text.message[length] = 0;
 }
 
 int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
@@ -44,86 +87,77 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
 
 } // namespace
 
+// The safe-mode step, expanded in each prompt's own body so that the trap lies there.
+#define SafeModeStep(text, withDetail)                                                             \
+    do {                                                                                           \
+        kvz::SharedBuffers shared;                                                                 \
+        KVZChar *message = Publish(text, shared.held, withDetail);                                 \
+        if (!CallSafeModeHook(message, shared.held)) {                                             \
+            BreakIfDebuggerAttached();                                                             \
+        }                                                                                          \
+        TakeBoxText(text, shared.held);                                                            \
+    } while (0)
+
 extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
-    kvz::ReportLock lock;
+    KVZChar text[kMessageBufferSize];
     va_list args;
     va_start(args, format);
-    kvz::FormatText(g_ReportState.MessageBuffer, kMessageBufferSize, format, args);
+    size_t length = kvz::FormatText(text, kMessageBufferSize, format, args);
     va_end(args);
-    platform::WriteDebugOutput(g_ReportState.MessageBuffer);
+    {
+        kvz::SharedBuffers shared;
+        if (shared.held) {
+            memcpy(g_ReportState.MessageBuffer, text, (length + 1) * sizeof(KVZChar));
+        }
+    }
+    platform::WriteDebugOutput(text);
 }
-
-// Each prompt composes, takes the safe-mode step and copies the box text under the
-// report lock; the trap, when there is one, is expanded in the prompt's own body.
 
 extern "C" int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const KVZChar *format,
                                         ...) {
-    KVZChar boxText[kMessageBufferSize];
-    {
-        kvz::ReportLock lock;
-        va_list args;
-        va_start(args, format);
-        size_t detail = 0;
-        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &detail);
-        va_end(args);
-        kvz::ComposeWarnDebugFrame(file, line, detail);
-        if (!CallSafeModeHook()) {
-            BreakIfDebuggerAttached();
-        }
-        CopyBoxText(boxText);
-    }
-    return ChoiceFor(platform::ShowMessageBox(boxText, kAssertionCaption, platform::BoxOkCancel),
-                     Debug);
+    PromptText text;
+    size_t detail = 0;
+    va_list args;
+    va_start(args, format);
+    FormatDetail(text, format, args, &detail);
+    va_end(args);
+    text.messageLength = kvz::ComposeWarnDebugFrame(text.message, file, line, text.detail, detail);
+    SafeModeStep(text, true);
+    return ChoiceFor(
+        platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOkCancel), Debug);
 }
 
 extern "C" int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, const KVZChar *format,
                                           ...) {
-    KVZChar boxText[kMessageBufferSize];
-    {
-        kvz::ReportLock lock;
-        va_list args;
-        va_start(args, format);
-        size_t detail = 0;
-        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &detail);
-        va_end(args);
-        kvz::ComposeWarnReleaseFrame(file, line, detail);
-        if (!CallSafeModeHook()) {
-            BreakIfDebuggerAttached();
-        }
-        CopyBoxText(boxText);
-    }
-    return ChoiceFor(platform::ShowMessageBox(boxText, kAssertionCaption, platform::BoxOkCancel),
-                     Report);
+    PromptText text;
+    size_t detail = 0;
+    va_list args;
+    va_start(args, format);
+    FormatDetail(text, format, args, &detail);
+    va_end(args);
+    text.messageLength =
+        kvz::ComposeWarnReleaseFrame(text.message, file, line, text.detail, detail);
+    SafeModeStep(text, true);
+    return ChoiceFor(
+        platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOkCancel), Report);
 }
 
 extern "C" int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line) {
-    KVZChar boxText[kMessageBufferSize];
-    {
-        kvz::ReportLock lock;
-        kvz::ComposeBreakFrame(file, line);
-        if (!CallSafeModeHook()) {
-            BreakIfDebuggerAttached();
-        }
-        CopyBoxText(boxText);
-    }
-    return ChoiceFor(platform::ShowMessageBox(boxText, kBreakpointCaption, platform::BoxOkCancel),
-                     Report);
+    PromptText text;
+    text.messageLength = kvz::ComposeBreakFrame(text.message, file, line);
+    SafeModeStep(text, false);
+    return ChoiceFor(
+        platform::ShowMessageBox(text.message, kBreakpointCaption, platform::BoxOkCancel), Report);
 }
 
 extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
-    KVZChar boxText[kMessageBufferSize];
-    {
-        kvz::ReportLock lock;
-        va_list args;
-        va_start(args, format);
-        size_t detail = 0;
-        kvz::FormatText(g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &detail);
-        va_end(args);
-        kvz::ComposeFinalFrame(detail);
-        if (!CallSafeModeHook()) {
-            BreakIfDebuggerAttached();
-        }
-        CopyBoxText(boxText);
-    }
-    return platform::ShowMessageBox(boxText, kAssertionCaption, platform::BoxOk);
+    PromptText text;
+    size_t detail = 0;
+    va_list args;
+    va_start(args, format);
+    FormatDetail(text, format, args, &detail);
+    va_end(args);
+    text.messageLength = kvz::ComposeFinalFrame(text.message, text.detail, detail);
+    SafeModeStep(text, true);
+    return platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOk);
 }

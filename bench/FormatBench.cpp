@@ -124,23 +124,26 @@ size_t FormatDetail(const KVZChar *format, ...) {
     return length;
 }
 
-void Frame_kvz(benchmark::State &state, size_t (*compose)(const KVZChar *, int32_t, size_t),
+void Frame_kvz(benchmark::State &state,
+               size_t (*compose)(KVZChar *, const KVZChar *, int32_t, const KVZChar *, size_t),
                const KVZChar *detail) {
     size_t length = FormatDetail(u"%s", detail);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(compose(kFile16, g_line, length));
+        benchmark::DoNotOptimize(compose(kvz::g_ReportState.MessageBuffer, kFile16, g_line,
+                                         kvz::g_ReportState.DetailBuffer, length));
         benchmark::ClobberMemory();
     }
 }
 
-size_t BreakFrame(const KVZChar *file, int32_t line, size_t) {
-    return kvz::ComposeBreakFrame(file, line);
+size_t BreakFrame(KVZChar *message, const KVZChar *file, int32_t line, const KVZChar *, size_t) {
+    return kvz::ComposeBreakFrame(message, file, line);
 }
 
 void Frame_final_kvz(benchmark::State &state, const KVZChar *detail) {
     size_t length = FormatDetail(u"%s", detail);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(kvz::ComposeFinalFrame(length));
+        benchmark::DoNotOptimize(kvz::ComposeFinalFrame(kvz::g_ReportState.MessageBuffer,
+                                                        kvz::g_ReportState.DetailBuffer, length));
         benchmark::ClobberMemory();
     }
 }

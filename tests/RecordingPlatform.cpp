@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 
@@ -17,7 +18,6 @@ std::function<int32_t(const Event &)> g_answerer;
 std::atomic<bool> g_attached{false};
 std::atomic<int> g_flagReads{0};
 std::atomic<int> g_trapSignals{0};
-std::recursive_mutex g_reportLock;
 std::atomic<Observer> g_observer{nullptr};
 
 std::u16string Copy(const KVZChar *text) {
@@ -120,7 +120,7 @@ int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons b
     return answerer ? answerer(event) : kBoxOk;
 }
 
-void BeginTrap() {
+void BeginTrap(TrapState *) {
     std::call_once(g_handlerOnce, [] {
         struct sigaction counting;
         memset(&counting, 0, sizeof counting);
@@ -131,7 +131,7 @@ void BeginTrap() {
     t_signalsBefore = g_trapSignals.load();
 }
 
-void EndTrap() {
+void EndTrap(const TrapState *) {
     if (g_trapSignals.load() != t_signalsBefore) {
         if (Observer observer = g_observer.load()) {
             observer(EventKind::Trap, nullptr, nullptr, BoxOk);
@@ -141,11 +141,8 @@ void EndTrap() {
     }
 }
 
-void LockReports() {
-    g_reportLock.lock();
-}
-void UnlockReports() {
-    g_reportLock.unlock();
+uintptr_t CurrentThreadId() {
+    return static_cast<uintptr_t>(pthread_self());
 }
 
 } // namespace kvz::platform

@@ -27,15 +27,21 @@ bool IsDebuggerAttached();
 // no box can be shown. Never waits for a person who is not there.
 int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
 
+// What BeginTrap changed on the calling thread, kept on the caller's stack for EndTrap to
+// put back: the thread's signal mask on POSIX systems (room for any sigset_t in use).
+struct TrapState {
+    uint64_t savedMask[16];
+};
+
 // Bracket the trap instruction, which the caller expands in its own body. They keep a
 // tracer that is not a debugger (and so hands the trap signal back) from ending the
-// process; a debugger swallows the trap and never lets the process see it.
-void BeginTrap();
-void EndTrap();
+// process, also on a thread that blocks signals; a debugger swallows the trap and never
+// lets the process see it. Safe in a signal handler and in a forked child.
+void BeginTrap(TrapState *state);
+void EndTrap(const TrapState *state);
 
-// The process-wide report lock: re-entrant on one thread, needs no set-up at load and
-// allocates nothing.
-void LockReports();
-void UnlockReports();
+// A number that names the calling thread among the process's live threads, never 0. Safe
+// in a signal handler.
+uintptr_t CurrentThreadId();
 
 } // namespace kvz::platform

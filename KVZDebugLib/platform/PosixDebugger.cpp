@@ -1,9 +1,11 @@
 // The being-debugged flag and the trap guard on POSIX systems.
 #include "KVZDebugLib/platform/Platform.h"
 
+#include <atomic>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
@@ -70,9 +72,34 @@ bool ReadTracerPid() {
 }
 #endif
 
-pthread_mutex_t g_trapMutex = PTHREAD_MUTEX_INITIALIZER;
+// The trap guard's shared state: how many traps are under way in the process, and the
+// disposition the first of them replaced. It is changed only under g_trapGuardOwner, a
+// spin lock held for a few system calls with every signal blocked, so a signal handler on
+// the holder's thread can never wait for it. The lock names the holding process: a forked
+// child finds its parent's pid there and takes the lock over, with the counts it guarded.
+std::atomic<pid_t> g_trapGuardOwner{0};
+unsigned g_trapsUnderWay = 0;
+bool g_stepOverInstalled = false;
 struct sigaction g_savedTrapAction;
-bool g_trapHandlerInstalled = false;
+
+void LockTrapGuard() {
+    const pid_t self = getpid();
+    for (;;) {
+        pid_t owner = 0;
+        if (g_trapGuardOwner.compare_exchange_strong(owner, self)) {
+            return;
+        }
+        if (owner != self && g_trapGuardOwner.compare_exchange_strong(owner, self)) {
+            g_trapsUnderWay = 0; // the parent's traps are not this process's
+            return;
+        }
+        sched_yield();
+    }
+}
+
+void UnlockTrapGuard() {
+    g_trapGuardOwner.store(0);
+}
 
 void StepOverTrap(int, siginfo_t *, void *context) {
 #if defined(__aarch64__) && defined(__linux__)
@@ -101,34 +128,54 @@ bool IsDebuggerAttached() {
 }
 
 // A debugger takes the trap and never hands it on. A tracer that is not a debugger
-// (strace) hands SIGTRAP back, and its default action would end the process, so while the
+// (strace) hands SIGTRAP back, and its default action would end the process, so while any
 // trap runs a handler that steps over it stands in for the default. A host's own handler
-// is left in place: the host has chosen what SIGTRAP means to it.
-void BeginTrap() {
-    pthread_mutex_lock(&g_trapMutex);
-    struct sigaction current;
-    sigaction(SIGTRAP, nullptr, &current);
-    bool isDefault = (current.sa_flags & SA_SIGINFO) == 0 &&
-                     (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN);
-    g_trapHandlerInstalled = false;
-    if (isDefault) {
-        struct sigaction stepOver;
-        memset(&stepOver, 0, sizeof stepOver);
-        stepOver.sa_sigaction = StepOverTrap;
-        stepOver.sa_flags = SA_SIGINFO;
-        sigemptyset(&stepOver.sa_mask);
-        if (sigaction(SIGTRAP, &stepOver, &g_savedTrapAction) == 0) {
-            g_trapHandlerInstalled = true;
+// is left in place: the host has chosen what SIGTRAP means to it. A blocked SIGTRAP from
+// the trap instruction would end the process whatever the handler, so it is unblocked on
+// this thread for the trap's duration.
+void BeginTrap(TrapState *state) {
+    static_assert(sizeof(sigset_t) <= sizeof state->savedMask);
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    memcpy(state->savedMask, &previous, sizeof previous);
+
+    LockTrapGuard();
+    if (g_trapsUnderWay++ == 0 && !g_stepOverInstalled) {
+        struct sigaction current;
+        sigaction(SIGTRAP, nullptr, &current);
+        bool isDefault = (current.sa_flags & SA_SIGINFO) == 0 &&
+                         (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN);
+        if (isDefault) {
+            struct sigaction stepOver;
+            memset(&stepOver, 0, sizeof stepOver);
+            stepOver.sa_sigaction = StepOverTrap;
+            stepOver.sa_flags = SA_SIGINFO;
+            sigemptyset(&stepOver.sa_mask);
+            g_stepOverInstalled = sigaction(SIGTRAP, &stepOver, &g_savedTrapAction) == 0;
         }
     }
+    UnlockTrapGuard();
+
+    sigset_t during = previous;
+    sigdelset(&during, SIGTRAP);
+    pthread_sigmask(SIG_SETMASK, &during, nullptr);
 }
 
-void EndTrap() {
-    if (g_trapHandlerInstalled) {
+void EndTrap(const TrapState *state) {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, nullptr);
+    LockTrapGuard();
+    if (g_trapsUnderWay > 0 && --g_trapsUnderWay == 0 && g_stepOverInstalled) {
         sigaction(SIGTRAP, &g_savedTrapAction, nullptr);
-        g_trapHandlerInstalled = false;
+        g_stepOverInstalled = false;
     }
-    pthread_mutex_unlock(&g_trapMutex);
+    UnlockTrapGuard();
+    memcpy(&previous, state->savedMask, sizeof previous);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 } // namespace kvz::platform

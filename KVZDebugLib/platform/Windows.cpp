@@ -1,7 +1,4 @@
 // The Windows side of the platform seam, and the module's entry routine.
-#if !defined(_WIN32_WINNT)
-#define _WIN32_WINNT 0x0601 // SRWLOCK needs Vista or later
-#endif
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -12,7 +9,6 @@
 #include <intrin.h>
 #endif
 
-#include <atomic>
 #include <stdint.h>
 
 namespace kvz::platform {
@@ -51,36 +47,12 @@ int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons b
 }
 
 // A debugger on Windows takes the trap as an exception and nothing else needs guarding.
-void BeginTrap() {}
-void EndTrap() {}
+void BeginTrap(TrapState *) {}
+void EndTrap(const TrapState *) {}
 
-namespace {
-
-// The report lock: a statically initialised slim lock made re-entrant by remembering its
-// owner. Nothing to set up at load, nothing allocated. Thread id 0 is never a real thread.
-SRWLOCK g_reportLock = SRWLOCK_INIT;
-std::atomic<DWORD> g_reportOwner{0};
-unsigned long g_reportDepth = 0; // touched only by the owner
-
-} // namespace
-
-void LockReports() {
-    DWORD self = GetCurrentThreadId();
-    // Only this thread can have stored its own id, so a match needs no ordering.
-    if (g_reportOwner.load(std::memory_order_relaxed) == self) {
-        ++g_reportDepth;
-        return;
-    }
-    AcquireSRWLockExclusive(&g_reportLock);
-    g_reportOwner.store(self, std::memory_order_relaxed);
-    g_reportDepth = 1;
-}
-
-void UnlockReports() {
-    if (--g_reportDepth == 0) {
-        g_reportOwner.store(0, std::memory_order_relaxed);
-        ReleaseSRWLockExclusive(&g_reportLock);
-    }
+// Thread id 0 is never a real thread.
+uintptr_t CurrentThreadId() {
+    return GetCurrentThreadId();
 }
 
 } // namespace kvz::platform

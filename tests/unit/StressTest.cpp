@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -272,16 +273,26 @@ int32_t KVZ_CDECL AssertExHook(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
 constexpr int32_t kObserveResult = 0x0B5E;
 constexpr int32_t kReenterResult = 0x2E27;
 
-// True when the safe-mode hook was called by a prompt with MessageBuffer, false when by
+// Whether a pointer lies in a caller's frame on this thread's stack, a little above this
+// function's own.
+bool InCallersFrame(const void *pointer) {
+    char here = 0;
+    const std::ptrdiff_t distance = static_cast<const char *>(pointer) - &here;
+    return distance > 0 && distance < 64 * 1024;
+}
+
+// True when the safe-mode hook was called by a prompt, with MessageBuffer or, when another
+// report held that, with the prompt's own message on its stack; false when by
 // _EnterSafeMode with this thread's own marker; anything else is a fault.
 bool FromPrompt(void *argument) {
-    if (argument == static_cast<void *>(g_ReportState.MessageBuffer)) {
-        return true;
+    if (argument == &t_marker) {
+        return false;
     }
-    if (argument != &t_marker) {
+    if (argument != static_cast<void *>(g_ReportState.MessageBuffer) &&
+        !InCallersFrame(argument)) {
         Fail("the safe-mode hook got another pointer than its caller passed");
     }
-    return false;
+    return true;
 }
 
 int32_t KVZ_CDECL SafeModeObserve(void *argument) {
@@ -306,9 +317,10 @@ int32_t KVZ_CDECL SafeModeReenter(void *argument) {
         if (outer == nullptr || !Same(static_cast<const KVZChar *>(argument), outer->box)) {
             Fail("the safe-mode hook was not handed the composed message");
         }
-        // The output goes through MessageBuffer, so its text is what the box then shows.
+        // The output goes through MessageBuffer, so when the prompt handed that, the output's
+        // text is what the box then shows; a prompt's own message is left as it is.
         const Text &sent = NestedOutput(nested, "from the safe-mode hook");
-        if (outer != nullptr) {
+        if (outer != nullptr && argument == static_cast<void *>(g_ReportState.MessageBuffer)) {
             outer->box = sent;
         }
     } else {
