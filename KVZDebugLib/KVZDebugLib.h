@@ -44,9 +44,11 @@ extern "C" {
  * back unchanged. A hook may call back into the library on the same thread. */
 typedef int32_t(KVZ_CDECL *AssertionFailedHandler)(intptr_t, intptr_t, intptr_t);
 typedef int32_t(KVZ_CDECL *AssertionFailedExHandler)(intptr_t, intptr_t, intptr_t, intptr_t);
-/* From a prompt the argument is the composed message, the library's own buffer of 1024
- * KVZChar units, which the hook may read or rewrite (the box then shows what it holds);
- * its result is ignored. From _EnterSafeMode it is whatever the host passed. */
+/* From a prompt the argument is the composed message in a buffer of 1024 KVZChar units,
+ * which the hook may read or rewrite (the box then shows what it holds); its result is
+ * ignored. The buffer is the library's own MessageBuffer, or, when another report holds
+ * that (see "Threads, signals and forks" below), the prompt's own copy on its stack. From
+ * _EnterSafeMode the argument is whatever the host passed. */
 typedef int32_t(KVZ_CDECL *EnterSafeModeHandler)(void *);
 
 /* What the OK/CANCEL prompts return. */
@@ -55,6 +57,22 @@ typedef enum ReportChoice {
     Debug = 1,    /* any other answer to _WarnDebug */
     Report = 2    /* any other answer to _WarnRelease or _BreakRelease */
 } ReportChoice;
+
+/* Threads, signals and forks. No export waits for another report: not for one on another
+ * thread, not for one its own thread was running when a signal handler called it, not for
+ * a thread that a fork left behind. The first report composes in the library's shared
+ * buffers, and a hook the library calls may re-enter on its thread and use them too (so a
+ * hook's _DebugOutput leaves its text in the box that follows). Any other report composes
+ * in buffers of its own on its stack: its text is whole, but it is not left in the shared
+ * buffers. Arguments that point into the library's buffers (a hook logging the message it
+ * was handed) are read as they were at the call.
+ *
+ * In a signal handler, and in the child of a threaded host's fork before it execs, these
+ * may be called: the setters, _AssertFailed, _AssertFailedEx, _EnterSafeMode, and
+ * _DebugOutput with any conversion but the floating-point ones (some of whose text comes
+ * from the C runtime's snprintf). They take no lock, allocate nothing and use under 5 KiB
+ * of stack, so they fit a signal stack of 8 KiB. The prompts are not for signal handlers:
+ * the dialog goes through Xlib, which allocates. */
 
 /* Forwarding. Each reads its hook slot once and calls the hook with its own arguments,
  * returning the hook's result. With the slot empty it stops in an attached debugger (the

@@ -38,9 +38,9 @@ bool FindTracerPid(const char *text, bool *traced) {
 }
 
 // Reads /proc/self/status into a stack buffer: no allocation, no stdio, nothing cached.
-// The kernel hands the whole file over in the first read, and the TracerPid line comes
-// early, so one open, one read and one close answer the question; more reads follow
-// only if a read ever stops short of that line.
+// The TracerPid line comes within the first few hundred bytes, so one open, one read and
+// one close answer the question; more reads follow only if a read ever stops short of
+// that line. The buffer is small enough for a signal handler's stack.
 bool ReadTracerPid() {
     int fd;
     do {
@@ -49,7 +49,7 @@ bool ReadTracerPid() {
     if (fd < 0) {
         return false;
     }
-    char buffer[4096];
+    char buffer[1024];
     buffer[0] = '\0';
     size_t length = 0;
     bool traced = false;

@@ -24,7 +24,7 @@ void WriteAll(int fd, const char *data, size_t size) {
 }
 
 void WriteUtf8(int fd, const KVZChar *text) {
-    char utf8[4096];
+    char utf8[1536];
     while (*text != 0) {
         size_t bytes = TerminatedUtf16ToUtf8(text, utf8, sizeof utf8);
         WriteAll(fd, utf8, bytes);

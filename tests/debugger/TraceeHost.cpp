@@ -5,8 +5,11 @@
 //   kvz-tracee hooked    the same with hooks installed (never a stop)
 //   kvz-tracee late      prints "loaded", waits for a line on stdin, then _AssertFailed
 //   kvz-tracee prompts   the four prompts with no safe-mode hook
+//   kvz-tracee blocked   as forward, on a thread that blocks every signal
 #include "KVZDebugLib/KVZDebugLib.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -27,6 +30,22 @@ void Forward() {
     int32_t b = _AssertFailedEx(1, 2, 3, 4);
     int32_t c = _EnterSafeMode(nullptr);
     printf("results: %d %d %d\n", a, b, c);
+}
+
+// Hosts that collect signals with sigwait block them all on their other threads.
+void ForwardWithEverySignalBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    pthread_t thread;
+    pthread_create(
+        &thread, nullptr,
+        [](void *) -> void * {
+            Forward();
+            return nullptr;
+        },
+        nullptr);
+    pthread_join(thread, nullptr);
 }
 
 } // namespace
@@ -54,8 +73,10 @@ int main(int argc, char **argv) {
         int32_t c = _BreakRelease(KVZ_TEXT("t.cpp"), 3);
         int32_t d = _WarnFinal(KVZ_TEXT("%d"), 4);
         printf("results: %d %d %d %d\n", a, b, c, d);
+    } else if (strcmp(mode, "blocked") == 0) {
+        ForwardWithEverySignalBlocked();
     } else {
-        fprintf(stderr, "usage: %s forward|hooked|late|prompts\n", argv[0]);
+        fprintf(stderr, "usage: %s forward|hooked|late|prompts|blocked\n", argv[0]);
         return 2;
     }
     return 0;

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#include <future>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -210,6 +213,46 @@ TEST_F(Reports, ASafeModeHookMayRewriteTheBoxText) {
     _WarnFinal(u"c");
     EXPECT_EQ(OnlyBox().text, u16string(kvz::kMessageBufferSize - 1, u'z'))
         << "the box text is terminated whatever the hook left";
+}
+
+int32_t KVZ_CDECL LogsItsMessage(void *message) {
+    _DebugOutput(u"safe mode: %s|", static_cast<const KVZChar *>(message));
+    return 0;
+}
+// Waits for another thread's output; that thread must not wait for this hook's report.
+int32_t KVZ_CDECL WaitsForAnotherThread(void *) {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread other([&done] {
+        _DebugOutput(u"from another thread");
+        done.set_value();
+    });
+    if (finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+        other.join();
+    } else {
+        ADD_FAILURE() << "the other thread's output waited for this report";
+        other.detach();
+    }
+    return 0;
+}
+
+TEST_F(Reports, AHookMayLogItsMessageAndWaitForOtherThreads) {
+    _SetEnterSafeModeHandler(LogsItsMessage);
+    _WarnRelease(u"f.cpp", 7, u"disk %d%%", 97);
+    auto events = kvz::recording::Events();
+    const u16string message = u"f.cpp, line 7 : disk 97%" + u16string(kReleaseClosing);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, u"safe mode: " + message + u"|") << "its argument read whole";
+    EXPECT_EQ(events[1].text, events[0].text) << "the output's text is left in the box";
+
+    kvz::recording::Reset();
+    _SetEnterSafeModeHandler(WaitsForAnotherThread);
+    _WarnFinal(u"waiting");
+    events = kvz::recording::Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, u"from another thread");
+    EXPECT_EQ(events[1].text, u"waiting" + u16string(kFinalClosing))
+        << "another thread's output leaves this report's text alone";
 }
 
 TEST_F(Reports, BreakReleaseLeavesTheDetailBufferAlone) {
