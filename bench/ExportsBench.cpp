@@ -1,14 +1,19 @@
 // The exports of the real module, each beside the baseline its target is set against:
-//   hook/<entry>/{kvz,direct}     a forwarding entry point with its hook installed, and a
-//                                 direct call of the same hook
+//   hook/<entry>/{kvz,floor,direct}
+//                                 a forwarding entry point with its hook installed; its
+//                                 floor, a bare call into the module (a setter) and one
+//                                 indirect call of the same hook; and a direct call of it
 //   module/setter/{kvz,direct}    for scale: a setter, the least a call into the module
 //                                 costs, beside the same direct call
 //   nohook/{kvz,raw,ifstream}     _AssertFailed with no hook and no debugger, the least
 //                                 the kernel takes to hand over /proc/self/status
 //                                 (open/read/close into a stack buffer), and the same read
 //                                 through std::ifstream
-//   output/<text>/{kvz,fprintf}   _DebugOutput, and glibc's fprintf of the same UTF-8 text
-//                                 to the unbuffered stderr, both with stderr on /dev/null
+//   output/<text>/{kvz,write,fprintf}
+//                                 _DebugOutput; its floor, one write(2) of the same
+//                                 finished UTF-8 bytes; and glibc's fprintf of the same
+//                                 text to the unbuffered stderr; all with stderr on
+//                                 /dev/null
 #include "KVZDebugLib/KVZDebugLib.h"
 
 #include <benchmark/benchmark.h>
@@ -83,6 +88,31 @@ void Hook_EnterSafeMode_direct(benchmark::State &state) {
     }
 }
 
+// What forwarding cannot go below: a call into the module (a setter, through the same
+// dynamic linker's stub) and one indirect call of the hook, as the entry point makes.
+template <typename T> T Opaque(T v) {
+    benchmark::DoNotOptimize(v);
+    return v;
+}
+template <typename Hook, typename Setter, typename... Args>
+void Floor(benchmark::State &state, Setter setter, Hook hook, Args... args) {
+    Hook volatile target = hook;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(setter(nullptr));
+        benchmark::DoNotOptimize(target(Opaque(args)...));
+    }
+}
+void Hook_AssertFailed_floor(benchmark::State &state) {
+    Floor(state, _SetAssertionFailedHandler, Hook3, intptr_t{1}, intptr_t{2}, intptr_t{3});
+}
+void Hook_AssertFailedEx_floor(benchmark::State &state) {
+    Floor(state, _SetAssertionFailedExHandler, Hook4, intptr_t{1}, intptr_t{2}, intptr_t{3},
+          intptr_t{4});
+}
+void Hook_EnterSafeMode_floor(benchmark::State &state) {
+    Floor(state, _SetEnterSafeModeHandler, Hook1, reinterpret_cast<void *>(intptr_t{5}));
+}
+
 // For scale: the least any call into the module costs, a setter (one store) called
 // through the dynamic linker's stub, beside the same direct call of a hook.
 void Module_call_kvz(benchmark::State &state) {
@@ -101,10 +131,13 @@ void Module_call_direct(benchmark::State &state) {
 BENCHMARK(Module_call_kvz)->Name("module/setter/kvz");
 BENCHMARK(Module_call_direct)->Name("module/setter/direct");
 BENCHMARK(Hook_AssertFailed_kvz)->Name("hook/AssertFailed/kvz");
+BENCHMARK(Hook_AssertFailed_floor)->Name("hook/AssertFailed/floor");
 BENCHMARK(Hook_AssertFailed_direct)->Name("hook/AssertFailed/direct");
 BENCHMARK(Hook_AssertFailedEx_kvz)->Name("hook/AssertFailedEx/kvz");
+BENCHMARK(Hook_AssertFailedEx_floor)->Name("hook/AssertFailedEx/floor");
 BENCHMARK(Hook_AssertFailedEx_direct)->Name("hook/AssertFailedEx/direct");
 BENCHMARK(Hook_EnterSafeMode_kvz)->Name("hook/EnterSafeMode/kvz");
+BENCHMARK(Hook_EnterSafeMode_floor)->Name("hook/EnterSafeMode/floor");
 BENCHMARK(Hook_EnterSafeMode_direct)->Name("hook/EnterSafeMode/direct");
 
 // With no hook and no debugger the entry point reads /proc/self/status and returns 0.
@@ -193,6 +226,24 @@ void Output_plain_fprintf(benchmark::State &state) {
         fprintf(stderr, "Assertion failed: index < count\n");
     }
 }
+// The floor of any output: one write(2) of the finished bytes.
+void WriteFinished(benchmark::State &state, const char *bytes) {
+    StandardErrorToNull null;
+    const size_t size = strlen(bytes);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(write(STDERR_FILENO, bytes, size));
+    }
+}
+void Output_line_write(benchmark::State &state) {
+    WriteFinished(state, "cache: wrote 1234 of 4096 bytes to /var/cache/app/index.db\n");
+}
+void Output_plain_write(benchmark::State &state) {
+    WriteFinished(state, "Assertion failed: index < count\n");
+}
+void Output_utf8_write(benchmark::State &state) {
+    WriteFinished(state, "Überlauf in Größe: 4096 > 1234\n");
+}
+
 // Text beyond ASCII: both write the same UTF-8 bytes.
 void Output_utf8_kvz(benchmark::State &state) {
     StandardErrorToNull null;
@@ -208,10 +259,13 @@ void Output_utf8_fprintf(benchmark::State &state) {
 }
 
 BENCHMARK(Output_line_kvz)->Name("output/line/kvz");
+BENCHMARK(Output_line_write)->Name("output/line/write");
 BENCHMARK(Output_line_fprintf)->Name("output/line/fprintf");
 BENCHMARK(Output_plain_kvz)->Name("output/plain/kvz");
+BENCHMARK(Output_plain_write)->Name("output/plain/write");
 BENCHMARK(Output_plain_fprintf)->Name("output/plain/fprintf");
 BENCHMARK(Output_utf8_kvz)->Name("output/utf8/kvz");
+BENCHMARK(Output_utf8_write)->Name("output/utf8/write");
 BENCHMARK(Output_utf8_fprintf)->Name("output/utf8/fprintf");
 
 // A traced run would trap in the no-hook benchmark and measure the debugger instead.
