@@ -91,6 +91,7 @@ namespace {
     X(XDrawString16)                                                                               \
     X(XPending)                                                                                    \
     X(XFlush)                                                                                      \
+    X(XSync)                                                                                       \
     X(XCheckTypedWindowEvent)                                                                      \
     X(XGrabKeyboard)                                                                               \
     X(XUngrabKeyboard)                                                                             \
@@ -133,6 +134,9 @@ pthread_cond_t g_SlotFreed = PTHREAD_COND_INITIALIZER;
 LoadState g_LoadState = LoadState::NotTried;
 X11Api g_X;
 bool g_HandlersInstalled = false;
+// Taken while a box tries the grabs, so that the boxes of one process do not see each
+// other's grab for a moment as a grab held by another client.
+pthread_mutex_t g_GrabLock = PTHREAD_MUTEX_INITIALIZER;
 BoxSlot g_Slots[kMaxBoxes];
 std::atomic<XErrorHandler> g_HostErrorHandler{nullptr};
 std::atomic<XIOErrorHandler> g_HostIOErrorHandler{nullptr};
@@ -506,18 +510,27 @@ void Dialog::CutOff() {
 // a grab on either (an open menu, a drag), which no answer could get past. Each is
 // grabbed for a moment and let go at once.
 bool Dialog::InputFree() {
+    timespec deadline = {};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += kX11DeadlineMs / 1000;
+    if (pthread_mutex_timedlock(&g_GrabLock, &deadline) != 0) {
+        return false;
+    }
     const Window root = RootWindow(dpy_, screen_);
-    if (x_.XGrabKeyboard(dpy_, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) !=
-        GrabSuccess) {
-        return false;
+    bool free = x_.XGrabKeyboard(dpy_, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+                GrabSuccess;
+    if (free) {
+        x_.XUngrabKeyboard(dpy_, CurrentTime);
+        free = x_.XGrabPointer(dpy_, root, False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                               CurrentTime) == GrabSuccess;
     }
-    x_.XUngrabKeyboard(dpy_, CurrentTime);
-    if (x_.XGrabPointer(dpy_, root, False, 0, GrabModeAsync, GrabModeAsync, None, None,
-                        CurrentTime) != GrabSuccess) {
-        return false;
+    if (free) {
+        x_.XUngrabPointer(dpy_, CurrentTime);
     }
-    x_.XUngrabPointer(dpy_, CurrentTime);
-    return true;
+    // The grabs are let go before another box tries its own.
+    x_.XSync(dpy_, False);
+    pthread_mutex_unlock(&g_GrabLock);
+    return free;
 }
 
 bool Dialog::LoadFont() {
