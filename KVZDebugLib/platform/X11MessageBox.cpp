@@ -417,6 +417,7 @@ class Dialog {
     void DrawBody();
     void DrawButton(const Button &button);
     Button *ButtonOf(Window window);
+    int32_t OnPointer(const XEvent &event);
     int32_t Handle(XEvent &event, int32_t closedAnswer);
     int32_t Loop(int32_t closedAnswer);
 
@@ -906,6 +907,47 @@ Button *Dialog::ButtonOf(Window window) {
     return nullptr;
 }
 
+// What a pointer event answers: the answer of a button clicked, or 0 for none. A button
+// answers when the mouse button is let go over it.
+int32_t Dialog::OnPointer(const XEvent &event) {
+    switch (event.type) {
+    case ButtonPress:
+        if (event.xbutton.button == Button1 && pressed_ == nullptr) {
+            pressed_ = ButtonOf(event.xbutton.window);
+            pressedInside_ = pressed_ != nullptr;
+            if (pressed_ != nullptr) {
+                DrawButton(*pressed_);
+            }
+        }
+        break;
+    case ButtonRelease:
+        if (event.xbutton.button == Button1 && pressed_ != nullptr) {
+            Button *released = pressed_;
+            const bool inside = event.xbutton.window == released->window && event.xbutton.x >= 0 &&
+                                event.xbutton.y >= 0 && event.xbutton.x < released->width &&
+                                event.xbutton.y < released->height;
+            pressed_ = nullptr;
+            pressedInside_ = false;
+            if (inside) {
+                return released->answer;
+            }
+            DrawButton(*released);
+        }
+        break;
+    case EnterNotify:
+    case LeaveNotify:
+        // Dragging off a held button lets it up; coming back presses it again.
+        if (pressed_ != nullptr && event.xcrossing.window == pressed_->window) {
+            pressedInside_ = event.type == EnterNotify;
+            DrawButton(*pressed_);
+        }
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
 // What an event answers: kBoxOk, kBoxCancel, closedAnswer when the window is closed or
 // destroyed, or 0 for none.
 int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
@@ -945,36 +987,10 @@ int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
         break;
     }
     case ButtonPress:
-        if (event.xbutton.button == Button1 && pressed_ == nullptr) {
-            pressed_ = ButtonOf(event.xbutton.window);
-            pressedInside_ = pressed_ != nullptr;
-            if (pressed_ != nullptr) {
-                DrawButton(*pressed_);
-            }
-        }
-        break;
     case ButtonRelease:
-        if (event.xbutton.button == Button1 && pressed_ != nullptr) {
-            Button *released = pressed_;
-            const bool inside = event.xbutton.window == released->window && event.xbutton.x >= 0 &&
-                                event.xbutton.y >= 0 && event.xbutton.x < released->width &&
-                                event.xbutton.y < released->height;
-            pressed_ = nullptr;
-            pressedInside_ = false;
-            if (inside) {
-                return released->answer;
-            }
-            DrawButton(*released);
-        }
-        break;
     case EnterNotify:
     case LeaveNotify:
-        // Dragging off a held button lets it up; coming back presses it again.
-        if (pressed_ != nullptr && event.xcrossing.window == pressed_->window) {
-            pressedInside_ = event.type == EnterNotify;
-            DrawButton(*pressed_);
-        }
-        break;
+        return OnPointer(event);
     case ClientMessage:
         if (event.xclient.message_type == atoms_[kAtomWmProtocols] && event.xclient.format == 32 &&
             static_cast<Atom>(event.xclient.data.l[0]) == atoms_[kAtomWmDeleteWindow]) {

@@ -2,9 +2,9 @@
 // deadline: the display name is read as Xlib reads it, the server is reached the way
 // Xlib would reach it, and a connection setup is asked for on a non-blocking socket.
 //
-// Only the forms Xlib documents are read: "[protocol/][host]:display[.screen]", with
-// protocol unix, tcp, inet or inet6 and an IPv6 host in brackets or not. Other forms
-// (a socket path, DECnet's "host::display") are Unknown.
+// The forms read are those Xlib reads: "[protocol/][host]:display[.screen]", with protocol
+// unix, tcp, inet or inet6 and an IPv6 host in brackets or not, and the path of a local
+// socket, with ".screen" after it or not. DECnet's "host::display" is Unknown.
 #include "KVZDebugLib/platform/X11Probe.h"
 
 #include <errno.h>
@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -51,12 +52,33 @@ struct DisplayName {
     bool tcp;         // reached over TCP only
     bool tcpFallback; // the local socket, else TCP on this machine (no host, no protocol)
     char host[256];
-    char port[8];    // 6000 + the display number
-    char number[12]; // the display number
+    char port[8];                            // 6000 + the display number
+    char path[sizeof sockaddr_un::sun_path]; // the local socket
 };
 
-// Reads "[protocol/][host]:display[.screen]" as Xlib does. False for any other form.
+// Reads a local socket's path, with ".screen" after it or not.
+bool ParseSocketPath(const char *text, DisplayName &name) {
+    const size_t length = strlen(text);
+    if (length >= sizeof name.path) {
+        return false;
+    }
+    memcpy(name.path, text, length + 1);
+    struct stat status = {};
+    char *dot = strrchr(name.path, '.');
+    if (stat(name.path, &status) != 0 && dot != nullptr && dot[1] >= '0' && dot[1] <= '9' &&
+        strspn(dot + 1, "0123456789") == strlen(dot + 1)) {
+        *dot = 0; // the screen number
+    }
+    name.tcp = false;
+    name.tcpFallback = false;
+    return true;
+}
+
+// Reads a display name as Xlib does. False for a form Xlib would not read.
 bool ParseDisplay(const char *text, DisplayName &name) {
+    if (text[0] == '/') {
+        return ParseSocketPath(text, name);
+    }
     const char *slash = strrchr(text, '/');
     const char *rest = slash != nullptr ? slash + 1 : text;
     const size_t protocolLength = slash != nullptr ? static_cast<size_t>(slash - text) : 0;
@@ -92,7 +114,7 @@ bool ParseDisplay(const char *text, DisplayName &name) {
     name.tcp = !local;
     name.tcpFallback = slash == nullptr && hostLength == 0;
     snprintf(name.port, sizeof name.port, "%lu", 6000 + number);
-    snprintf(name.number, sizeof name.number, "%lu", number);
+    snprintf(name.path, sizeof name.path, "/tmp/.X11-unix/X%lu", number);
     return true;
 }
 
@@ -142,14 +164,16 @@ ProbeResult ProbeAddress(const sockaddr *address, socklen_t length, int64_t dead
     return result;
 }
 
-// The local socket of the display, in the abstract namespace or as a file.
-ProbeResult ProbeUnix(const char *number, bool abstract, int64_t deadline) {
+// A local socket, in the abstract namespace or as a file.
+ProbeResult ProbeUnix(const char *path, bool abstract, int64_t deadline) {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
-    char *path = address.sun_path + (abstract ? 1 : 0);
-    const int length = snprintf(path, sizeof address.sun_path - 1, "/tmp/.X11-unix/X%s", number);
-    const auto size =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + (abstract ? 1 : 0));
+    const size_t length = strlen(path) + (abstract ? 1 : 0);
+    if (length > sizeof address.sun_path) {
+        return ProbeResult::Absent;
+    }
+    memcpy(address.sun_path + (abstract ? 1 : 0), path, length - (abstract ? 1 : 0));
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
     return ProbeAddress(reinterpret_cast<const sockaddr *>(&address), size, deadline);
 }
 
@@ -187,9 +211,9 @@ ProbeResult ProbeDisplay(const char *display, int64_t deadline) {
     if (name.tcp) {
         return ProbeTcp(name.host, name.port, deadline);
     }
-    ProbeResult result = ProbeUnix(name.number, true, deadline);
+    ProbeResult result = ProbeUnix(name.path, true, deadline);
     if (result == ProbeResult::Absent) {
-        result = ProbeUnix(name.number, false, deadline);
+        result = ProbeUnix(name.path, false, deadline);
     }
     if (result == ProbeResult::Absent && name.tcpFallback) {
         result = ProbeTcp("", name.port, deadline);
