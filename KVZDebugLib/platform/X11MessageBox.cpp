@@ -47,6 +47,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <atomic>
 #include <dlfcn.h>
 #include <errno.h>
@@ -212,12 +213,10 @@ void OnXIOErrorExit(Display *display, void *) {
 // A slot no box of this process holds. Slots held when the process was forked belong to
 // threads the child does not have, so they count as free.
 BoxSlot *FreeSlot(pid_t self) {
-    for (BoxSlot &slot : g_Slots) {
-        if (slot.owner != self) {
-            return &slot;
-        }
-    }
-    return nullptr;
+    BoxSlot *const end = g_Slots + kMaxBoxes;
+    BoxSlot *const found =
+        std::find_if(g_Slots, end, [self](const BoxSlot &slot) { return slot.owner != self; });
+    return found != end ? found : nullptr;
 }
 
 // Claims a slot for a box, waiting while every slot is taken: a box beyond the limit is
@@ -1080,7 +1079,7 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     return Loop(closedAnswer);
 }
 
-// Shows a box on a display that has just answered the probe, in the slot claimed for it.
+// Probes the display, then opens it and shows the box, in the slot claimed for it.
 int32_t ShowOnDisplay(const X11Api &x, BoxSlot &slot, const char *name, const KVZChar *text,
                       const KVZChar *caption, BoxButtons buttons) {
     // Opening the display waits on the server with no deadline: it must answer first.
