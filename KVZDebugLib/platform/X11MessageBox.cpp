@@ -24,10 +24,22 @@
 // libX11 offers no way back, so there the dialog is not used and the next kind of box
 // is tried.
 //
+// Xlib waits for its server with no time limit, so the box never lets it wait on a
+// server that has not just answered: the server is probed before the connection is
+// opened (X11Probe.cpp), and each group of round trips after that follows a request
+// whose answer the box waits for itself, in poll() with a deadline. A server that misses
+// a deadline is cut off (the socket shut down), so that closing the connection cannot
+// wait on it either; before the window is up the next kind of box is then tried, after
+// it the box ends as closing it would. A box up polls the server whenever it is quiet.
+//
+// A box that another client's keyboard or pointer grab would leave unanswerable is not
+// put up: the next kind of box is tried.
+//
 // Nothing is allocated here beyond what Xlib itself allocates: the text is laid out in
 // fixed buffers on the stack.
 #include "KVZDebugLib/platform/PosixMessageBox.h"
 #include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/platform/X11Probe.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -35,6 +47,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <atomic>
 #include <dlfcn.h>
 #include <errno.h>
@@ -42,6 +55,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -77,6 +91,13 @@ namespace {
     X(XDrawRectangle)                                                                              \
     X(XDrawString16)                                                                               \
     X(XPending)                                                                                    \
+    X(XFlush)                                                                                      \
+    X(XSync)                                                                                       \
+    X(XCheckTypedWindowEvent)                                                                      \
+    X(XGrabKeyboard)                                                                               \
+    X(XUngrabKeyboard)                                                                             \
+    X(XGrabPointer)                                                                                \
+    X(XUngrabPointer)                                                                              \
     X(XNextEvent)                                                                                  \
     X(XLookupKeysym)                                                                               \
     X(XRefreshKeyboardMapping)
@@ -92,14 +113,17 @@ struct X11Api {
 // The text a box shows is at most this many units; more is cut.
 constexpr size_t kMaxTextUnits = 1023;
 constexpr size_t kMaxCaptionUnits = 255;
-// Boxes up at once on different threads; one more finds the dialog unavailable.
+// Boxes up at once on different threads; one more waits for one of them to close.
 constexpr int kMaxBoxes = 8;
+// A box up asks whether its server still answers after this long without an answer.
+constexpr int kQuietMs = 1000;
 
 // One box that is up: its connection and what the error handlers saw on it.
 struct BoxSlot {
     std::atomic<Display *> display;
     std::atomic<bool> failed; // a protocol error
     std::atomic<bool> lost;   // the connection is gone
+    pid_t owner;              // the process whose box holds the slot, 0 if none; g_Lock
 };
 
 enum class LoadState { NotTried, Ready, Unusable };
@@ -107,9 +131,13 @@ enum class LoadState { NotTried, Ready, Unusable };
 // Guards the loading of libX11, the slots' claiming and the handlers' swapping; never
 // held while a box waits. The handlers themselves read only atomics.
 pthread_mutex_t g_Lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_SlotFreed = PTHREAD_COND_INITIALIZER;
 LoadState g_LoadState = LoadState::NotTried;
 X11Api g_X;
-int g_BoxesUp = 0;
+bool g_HandlersInstalled = false;
+// Taken while a box tries the grabs, so that the boxes of one process do not see each
+// other's grab for a moment as a grab held by another client.
+pthread_mutex_t g_GrabLock = PTHREAD_MUTEX_INITIALIZER;
 BoxSlot g_Slots[kMaxBoxes];
 std::atomic<XErrorHandler> g_HostErrorHandler{nullptr};
 std::atomic<XIOErrorHandler> g_HostIOErrorHandler{nullptr};
@@ -182,25 +210,33 @@ void OnXIOErrorExit(Display *display, void *) {
     }
 }
 
-// Registers a box's connection; the first box up installs the handlers. Null when every
-// slot is taken.
-BoxSlot *EnterBox(const X11Api &x, Display *display) {
-    BoxSlot *claimed = nullptr;
+// A slot no box of this process holds. Slots held when the process was forked belong to
+// threads the child does not have, so they count as free.
+BoxSlot *FreeSlot(pid_t self) {
+    BoxSlot *const end = g_Slots + kMaxBoxes;
+    BoxSlot *const found =
+        std::find_if(g_Slots, end, [self](const BoxSlot &slot) { return slot.owner != self; });
+    return found != end ? found : nullptr;
+}
+
+// Claims a slot for a box, waiting while every slot is taken: a box beyond the limit is
+// shown once another closes, never answered unseen. The first box up installs the
+// handlers.
+BoxSlot *ClaimSlot(const X11Api &x) {
+    const pid_t self = getpid();
     pthread_mutex_lock(&g_Lock);
-    for (BoxSlot &slot : g_Slots) {
-        if (slot.display.load() == nullptr) {
-            claimed = &slot;
-            break;
-        }
+    BoxSlot *claimed = nullptr;
+    while ((claimed = FreeSlot(self)) == nullptr) {
+        pthread_cond_wait(&g_SlotFreed, &g_Lock);
     }
-    if (claimed != nullptr) {
-        claimed->failed.store(false);
-        claimed->lost.store(false);
-        claimed->display.store(display);
-        if (g_BoxesUp++ == 0) {
-            g_HostErrorHandler.store(x.XSetErrorHandler(OnXError));
-            g_HostIOErrorHandler.store(x.XSetIOErrorHandler(OnXIOError));
-        }
+    claimed->failed.store(false);
+    claimed->lost.store(false);
+    claimed->display.store(nullptr);
+    claimed->owner = self;
+    if (!g_HandlersInstalled) {
+        g_HandlersInstalled = true;
+        g_HostErrorHandler.store(x.XSetErrorHandler(OnXError));
+        g_HostIOErrorHandler.store(x.XSetIOErrorHandler(OnXIOError));
     }
     pthread_mutex_unlock(&g_Lock);
     return claimed;
@@ -209,9 +245,16 @@ BoxSlot *EnterBox(const X11Api &x, Display *display) {
 // Releases a box's slot; the last box out puts back the host's handlers, unless the host
 // has set handlers of its own meanwhile, which are then left in place.
 void LeaveBox(const X11Api &x, BoxSlot *slot) {
+    const pid_t self = getpid();
     pthread_mutex_lock(&g_Lock);
     slot->display.store(nullptr);
-    if (--g_BoxesUp == 0) {
+    slot->owner = 0;
+    bool othersUp = false;
+    for (const BoxSlot &other : g_Slots) {
+        othersUp = othersUp || other.owner == self;
+    }
+    if (!othersUp && g_HandlersInstalled) {
+        g_HandlersInstalled = false;
         XErrorHandler current = x.XSetErrorHandler(g_HostErrorHandler.load());
         if (current != OnXError) {
             x.XSetErrorHandler(current);
@@ -221,6 +264,7 @@ void LeaveBox(const X11Api &x, BoxSlot *slot) {
             x.XSetIOErrorHandler(currentIO);
         }
     }
+    pthread_cond_signal(&g_SlotFreed);
     pthread_mutex_unlock(&g_Lock);
 }
 
@@ -355,6 +399,11 @@ class Dialog {
     int32_t Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
 
   private:
+    void StartProbing();
+    void SendProbe();
+    bool ServerAnswers();
+    void CutOff();
+    bool InputFree();
     bool LoadFont();
     bool HasGlyph(unsigned code) const;
     XChar2b Glyph(unsigned code) const;
@@ -367,6 +416,8 @@ class Dialog {
     void DrawBody();
     void DrawButton(const Button &button);
     Button *ButtonOf(Window window);
+    int32_t OnPointer(const XEvent &event);
+    int32_t Handle(XEvent &event, int32_t closedAnswer);
     int32_t Loop(int32_t closedAnswer);
 
     const X11Api &x_;
@@ -377,6 +428,7 @@ class Dialog {
     GC gc_ = nullptr;
     Window top_ = 0;
     bool topGone_ = false;
+    Window probe_ = 0; // an unmapped window whose property changes answer the probes
     Spacing space_ = {};
     Atom atoms_[kAtomCount] = {};
 
@@ -410,6 +462,75 @@ Dialog::~Dialog() {
     if (font_ != nullptr) {
         x_.XFreeFont(dpy_, font_);
     }
+    if (probe_ != 0) {
+        x_.XDestroyWindow(dpy_, probe_);
+    }
+}
+
+void Dialog::StartProbing() {
+    const unsigned long black = BlackPixel(dpy_, screen_);
+    probe_ = x_.XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen_), 0, 0, 1, 1, 0, black, black);
+    x_.XSelectInput(dpy_, probe_, PropertyChangeMask);
+}
+
+// Appends nothing to a property of the probe window: the server answers with an event,
+// and nothing changes.
+void Dialog::SendProbe() {
+    static const unsigned char kNothing[1] = {0};
+    x_.XChangeProperty(dpy_, probe_, XA_NOTICE, XA_STRING, 8, PropModeAppend, kNothing, 0);
+    x_.XFlush(dpy_);
+}
+
+// Whether the server answers a probe before the deadline. One that does not is cut off,
+// so that nothing after waits on it. A server grabbed by another client answers nothing.
+bool Dialog::ServerAnswers() {
+    SendProbe();
+    const int64_t deadline = MonotonicMs() + kX11DeadlineMs;
+    XEvent event;
+    while (!slot_.lost.load()) {
+        if (x_.XCheckTypedWindowEvent(dpy_, probe_, PropertyNotify, &event)) {
+            return true;
+        }
+        if (!WaitReadable(ConnectionNumber(dpy_), deadline)) {
+            break;
+        }
+    }
+    CutOff();
+    return false;
+}
+
+// Shuts the connection down, so that every later Xlib call on it, closing included,
+// meets a lost connection at once instead of waiting.
+void Dialog::CutOff() {
+    shutdown(ConnectionNumber(dpy_), SHUT_RDWR);
+    slot_.lost.store(true);
+}
+
+// Whether the box could have the keyboard and the pointer: not while another client holds
+// a grab on either (an open menu, a drag), which no answer could get past. Each is
+// grabbed for a moment and let go at once.
+bool Dialog::InputFree() {
+    timespec deadline = {};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += kX11DeadlineMs / 1000;
+    if (pthread_mutex_timedlock(&g_GrabLock, &deadline) != 0) {
+        return false;
+    }
+    const Window root = RootWindow(dpy_, screen_);
+    bool free = x_.XGrabKeyboard(dpy_, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+                GrabSuccess;
+    if (free) {
+        x_.XUngrabKeyboard(dpy_, CurrentTime);
+        free = x_.XGrabPointer(dpy_, root, False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                               CurrentTime) == GrabSuccess;
+    }
+    if (free) {
+        x_.XUngrabPointer(dpy_, CurrentTime);
+    }
+    // The grabs are let go before another box tries its own.
+    x_.XSync(dpy_, False);
+    pthread_mutex_unlock(&g_GrabLock);
+    return free;
 }
 
 bool Dialog::LoadFont() {
@@ -785,108 +906,146 @@ Button *Dialog::ButtonOf(Window window) {
     return nullptr;
 }
 
+// What a pointer event answers: the answer of a button clicked, or 0 for none. A button
+// answers when the mouse button is let go over it.
+int32_t Dialog::OnPointer(const XEvent &event) {
+    switch (event.type) {
+    case ButtonPress:
+        if (event.xbutton.button == Button1 && pressed_ == nullptr) {
+            pressed_ = ButtonOf(event.xbutton.window);
+            pressedInside_ = pressed_ != nullptr;
+            if (pressed_ != nullptr) {
+                DrawButton(*pressed_);
+            }
+        }
+        break;
+    case ButtonRelease:
+        if (event.xbutton.button == Button1 && pressed_ != nullptr) {
+            Button *released = pressed_;
+            const bool inside = event.xbutton.window == released->window && event.xbutton.x >= 0 &&
+                                event.xbutton.y >= 0 && event.xbutton.x < released->width &&
+                                event.xbutton.y < released->height;
+            pressed_ = nullptr;
+            pressedInside_ = false;
+            if (inside) {
+                return released->answer;
+            }
+            DrawButton(*released);
+        }
+        break;
+    case EnterNotify:
+    case LeaveNotify:
+        // Dragging off a held button lets it up; coming back presses it again.
+        if (pressed_ != nullptr && event.xcrossing.window == pressed_->window) {
+            pressedInside_ = event.type == EnterNotify;
+            DrawButton(*pressed_);
+        }
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+// What an event answers: kBoxOk, kBoxCancel, closedAnswer when the window is closed or
+// destroyed, or 0 for none.
+int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
+    switch (event.type) {
+    case Expose:
+        if (event.xexpose.count != 0) {
+            break;
+        }
+        if (event.xexpose.window == top_) {
+            DrawBody();
+        } else if (Button *button = ButtonOf(event.xexpose.window)) {
+            DrawButton(*button);
+        }
+        break;
+    case MapNotify:
+        if (event.xmap.window == top_) {
+            x_.XSetInputFocus(dpy_, top_, RevertToParent, CurrentTime);
+        }
+        break;
+    case KeyPress:
+        heldKey_ = event.xkey.keycode;
+        break;
+    case KeyRelease: {
+        // A key held down when the box came up (Enter, say, still held from what
+        // the person was doing) answers nothing: only a press in the box counts.
+        if (event.xkey.keycode != heldKey_) {
+            break;
+        }
+        heldKey_ = 0;
+        const KeySym key = x_.XLookupKeysym(&event.xkey, 0);
+        if (key == XK_Return || key == XK_KP_Enter) {
+            return kBoxOk;
+        }
+        if (key == XK_Escape) {
+            return closedAnswer;
+        }
+        break;
+    }
+    case ButtonPress:
+    case ButtonRelease:
+    case EnterNotify:
+    case LeaveNotify:
+        return OnPointer(event);
+    case ClientMessage:
+        if (event.xclient.message_type == atoms_[kAtomWmProtocols] && event.xclient.format == 32 &&
+            static_cast<Atom>(event.xclient.data.l[0]) == atoms_[kAtomWmDeleteWindow]) {
+            return closedAnswer;
+        }
+        break;
+    case DestroyNotify:
+        if (event.xdestroywindow.window == top_) {
+            topGone_ = true;
+            return closedAnswer;
+        }
+        break;
+    case MappingNotify:
+        x_.XRefreshKeyboardMapping(&event.xmapping);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
 // Handles events until the box is answered: kBoxOk, kBoxCancel, or closedAnswer when the
-// window is closed or destroyed, or the connection fails.
+// window is closed or destroyed, or the connection fails or stops answering.
 int32_t Dialog::Loop(int32_t closedAnswer) {
     const int fd = ConnectionNumber(dpy_);
+    bool probing = false; // a probe is out, sent at probeSent
+    int64_t probeSent = 0, lastAnswer = MonotonicMs();
     for (;;) {
         while (!slot_.lost.load() && !slot_.failed.load() && x_.XPending(dpy_) > 0) {
             XEvent event;
             x_.XNextEvent(dpy_, &event);
-            switch (event.type) {
-            case Expose:
-                if (event.xexpose.count != 0) {
-                    break;
-                }
-                if (event.xexpose.window == top_) {
-                    DrawBody();
-                } else if (Button *button = ButtonOf(event.xexpose.window)) {
-                    DrawButton(*button);
-                }
-                break;
-            case MapNotify:
-                if (event.xmap.window == top_) {
-                    x_.XSetInputFocus(dpy_, top_, RevertToParent, CurrentTime);
-                }
-                break;
-            case KeyPress:
-                heldKey_ = event.xkey.keycode;
-                break;
-            case KeyRelease: {
-                // A key held down when the box came up (Enter, say, still held from what
-                // the person was doing) answers nothing: only a press in the box counts.
-                if (event.xkey.keycode != heldKey_) {
-                    break;
-                }
-                heldKey_ = 0;
-                const KeySym key = x_.XLookupKeysym(&event.xkey, 0);
-                if (key == XK_Return || key == XK_KP_Enter) {
-                    return kBoxOk;
-                }
-                if (key == XK_Escape) {
-                    return closedAnswer;
-                }
-                break;
-            }
-            case ButtonPress:
-                if (event.xbutton.button == Button1 && pressed_ == nullptr) {
-                    pressed_ = ButtonOf(event.xbutton.window);
-                    pressedInside_ = pressed_ != nullptr;
-                    if (pressed_ != nullptr) {
-                        DrawButton(*pressed_);
-                    }
-                }
-                break;
-            case ButtonRelease:
-                if (event.xbutton.button == Button1 && pressed_ != nullptr) {
-                    Button *released = pressed_;
-                    const bool inside = event.xbutton.window == released->window &&
-                                        event.xbutton.x >= 0 && event.xbutton.y >= 0 &&
-                                        event.xbutton.x < released->width &&
-                                        event.xbutton.y < released->height;
-                    pressed_ = nullptr;
-                    pressedInside_ = false;
-                    if (inside) {
-                        return released->answer;
-                    }
-                    DrawButton(*released);
-                }
-                break;
-            case EnterNotify:
-            case LeaveNotify:
-                // Dragging off a held button lets it up; coming back presses it again.
-                if (pressed_ != nullptr && event.xcrossing.window == pressed_->window) {
-                    pressedInside_ = event.type == EnterNotify;
-                    DrawButton(*pressed_);
-                }
-                break;
-            case ClientMessage:
-                if (event.xclient.message_type == atoms_[kAtomWmProtocols] &&
-                    event.xclient.format == 32 &&
-                    static_cast<Atom>(event.xclient.data.l[0]) == atoms_[kAtomWmDeleteWindow]) {
-                    return closedAnswer;
-                }
-                break;
-            case DestroyNotify:
-                if (event.xdestroywindow.window == top_) {
-                    topGone_ = true;
-                    return closedAnswer;
-                }
-                break;
-            case MappingNotify:
-                x_.XRefreshKeyboardMapping(&event.xmapping);
-                break;
-            default:
-                break;
+            if (event.type == PropertyNotify && event.xproperty.window == probe_) {
+                probing = false;
+                lastAnswer = MonotonicMs();
+            } else if (const int32_t answer = Handle(event, closedAnswer)) {
+                return answer;
             }
         }
         if (slot_.lost.load() || slot_.failed.load()) {
             return closedAnswer;
         }
-        // Wait for the server. A hang-up is noticed by the next XPending; should it not
-        // be, the box ends rather than spin.
+        const int64_t now = MonotonicMs();
+        if (!probing && now - lastAnswer >= kQuietMs) {
+            SendProbe();
+            probing = true;
+            probeSent = now;
+        }
+        const int64_t wake = probing ? probeSent + kX11DeadlineMs : lastAnswer + kQuietMs;
+        if (probing && now >= wake) {
+            CutOff(); // the server has stopped: as if it had gone
+            return closedAnswer;
+        }
+        // A hang-up is noticed by the next XPending; should it not be, the box ends
+        // rather than spin.
         pollfd wait = {fd, POLLIN, 0};
-        const int ready = poll(&wait, 1, -1);
+        const int ready = poll(&wait, 1, static_cast<int>(wake - now));
         if (ready < 0 && errno != EINTR) {
             return closedAnswer;
         }
@@ -900,17 +1059,48 @@ int32_t Dialog::Loop(int32_t closedAnswer) {
 int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
     const int32_t closedAnswer = buttons == BoxOkCancel ? kBoxCancel : kBoxOk;
     screen_ = DefaultScreen(dpy_);
-    if (x_.XInternAtoms(dpy_, const_cast<char **>(kAtomNames), kAtomCount, False, atoms_) == 0 ||
-        !LoadFont()) {
+    StartProbing();
+    // Each group of round trips starts just after the server has answered, so Xlib's own
+    // waits for replies are short.
+    if (!ServerAnswers() ||
+        x_.XInternAtoms(dpy_, const_cast<char **>(kAtomNames), kAtomCount, False, atoms_) == 0 ||
+        !LoadFont() || !InputFree()) {
         return kNoSuchBox;
     }
     PrepareText(text);
+    if (!ServerAnswers()) {
+        return kNoSuchBox;
+    }
     CreateWindows(caption, buttons);
     // Until the window is up, a failure leaves the way open for the next kind of box.
     if (slot_.lost.load() || slot_.failed.load()) {
         return kNoSuchBox;
     }
     return Loop(closedAnswer);
+}
+
+// Probes the display, then opens it and shows the box, in the slot claimed for it.
+int32_t ShowOnDisplay(const X11Api &x, BoxSlot &slot, const char *name, const KVZChar *text,
+                      const KVZChar *caption, BoxButtons buttons) {
+    // Opening the display waits on the server with no deadline: it must answer first.
+    if (ProbeDisplay(name, MonotonicMs() + kX11DeadlineMs) != ProbeResult::Answered) {
+        return kNoSuchBox;
+    }
+    Display *display = x.XOpenDisplay(name);
+    if (display == nullptr) {
+        return kNoSuchBox;
+    }
+    x.XSetIOErrorExitHandler(display, OnXIOErrorExit, nullptr);
+    slot.display.store(display);
+    static const KVZChar kEmpty[] = {0};
+    int32_t result;
+    {
+        Dialog dialog(x, display, slot);
+        result = dialog.Run(text != nullptr ? text : kEmpty, caption != nullptr ? caption : kEmpty,
+                            buttons);
+    }
+    x.XCloseDisplay(display);
+    return result;
 }
 
 } // namespace
@@ -924,25 +1114,9 @@ int32_t ShowX11MessageBox(const KVZChar *text, const KVZChar *caption, BoxButton
     if (x == nullptr) {
         return kNoSuchBox;
     }
-    static const KVZChar kEmpty[] = {0};
     SigpipeShield shield;
-    Display *display = x->XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return kNoSuchBox;
-    }
-    x->XSetIOErrorExitHandler(display, OnXIOErrorExit, nullptr);
-    BoxSlot *slot = EnterBox(*x, display);
-    if (slot == nullptr) {
-        x->XCloseDisplay(display);
-        return kNoSuchBox;
-    }
-    int32_t result;
-    {
-        Dialog dialog(*x, display, *slot);
-        result = dialog.Run(text != nullptr ? text : kEmpty, caption != nullptr ? caption : kEmpty,
-                            buttons);
-    }
-    x->XCloseDisplay(display);
+    BoxSlot *slot = ClaimSlot(*x);
+    const int32_t result = ShowOnDisplay(*x, *slot, name, text, caption, buttons);
     LeaveBox(*x, slot);
     return result;
 }

@@ -2,12 +2,15 @@
 // The dialog is answered from outside, by x11-dialog.sh.
 //
 //   kvz_x11_host PROMPT [--lines N] [--long] [--sample] [--own-handlers] [--threads N]
+//                       [--grab input|server]
 //
 // PROMPT is warn-release, warn-debug, break-release or warn-final. --lines adds N line
 // feeds to the detail, --long a paragraph of about 700 characters with no line feed,
 // --sample the text of the screenshot. --own-handlers installs X error handlers of the
 // host's own first and afterwards prints whether they are still the ones installed.
-// --threads calls the prompt on N threads at once, each printing its own result.
+// --threads calls the prompt on N threads at once (at most 16), each printing its own
+// result. --grab holds a grab on a connection of the host's own while the prompt is up:
+// of the keyboard and the pointer (as an open menu does), or of the whole server.
 #include "KVZDebugLib/KVZDebugLib.h"
 
 #include <X11/Xlib.h>
@@ -56,9 +59,35 @@ void *PromptThread(void *) {
     return nullptr;
 }
 
+// Opens a connection of the host's own and grabs what is named; null when it cannot.
+Display *Grab(const char *what) {
+    Display *display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return nullptr;
+    }
+    const Window root = DefaultRootWindow(display);
+    bool held = false;
+    if (strcmp(what, "server") == 0) {
+        XGrabServer(display);
+        held = true;
+    } else if (strcmp(what, "input") == 0) {
+        held = XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+                   GrabSuccess &&
+               XGrabPointer(display, root, False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                            CurrentTime) == GrabSuccess;
+    }
+    XSync(display, False);
+    if (!held) {
+        XCloseDisplay(display);
+        return nullptr;
+    }
+    return display;
+}
+
 int Usage() {
     fprintf(stderr, "usage: kvz_x11_host warn-release|warn-debug|break-release|warn-final "
-                    "[--lines N] [--long] [--sample] [--own-handlers]\n");
+                    "[--lines N] [--long] [--sample] [--own-handlers] [--threads N] "
+                    "[--grab input|server]\n");
     return 64;
 }
 
@@ -75,6 +104,7 @@ int main(int argc, char **argv) {
     }
     bool ownHandlers = false;
     int threads = 1;
+    const char *grab = nullptr;
     Append(u"Index out of range");
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--lines") == 0 && i + 1 < argc) {
@@ -99,9 +129,11 @@ int main(int argc, char **argv) {
             ownHandlers = true;
         } else if (strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
             threads = atoi(argv[++i]);
-            if (threads < 1 || threads > 8) {
+            if (threads < 1 || threads > 16) {
                 return Usage();
             }
+        } else if (strcmp(argv[i], "--grab") == 0 && i + 1 < argc) {
+            grab = argv[++i];
         } else {
             return Usage();
         }
@@ -111,8 +143,14 @@ int main(int argc, char **argv) {
         XSetIOErrorHandler(HostIOErrorHandler);
     }
 
+    Display *grabber = nullptr;
+    if (grab != nullptr && (grabber = Grab(grab)) == nullptr) {
+        fprintf(stderr, "kvz_x11_host: cannot grab %s\n", grab);
+        return 70;
+    }
+
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    pthread_t ids[8];
+    pthread_t ids[16];
     for (int i = 0; i < threads; ++i) {
         if (pthread_create(&ids[i], nullptr, PromptThread, nullptr) != 0) {
             return 70;
@@ -122,6 +160,9 @@ int main(int argc, char **argv) {
         pthread_join(ids[i], nullptr);
     }
 
+    if (grabber != nullptr) {
+        XCloseDisplay(grabber);
+    }
     if (ownHandlers) {
         const bool kept = XSetErrorHandler(nullptr) == HostErrorHandler &&
                           XSetIOErrorHandler(nullptr) == HostIOErrorHandler;

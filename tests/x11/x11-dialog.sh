@@ -26,6 +26,7 @@ output=${5:-}
 work=$(mktemp -d)
 xvfb_pid=
 host_pid=
+silent_pid=
 
 cleanup() {
     if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
@@ -34,7 +35,12 @@ cleanup() {
     fi
     if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
         kill -TERM "$xvfb_pid" 2>/dev/null
+        kill -CONT "$xvfb_pid" 2>/dev/null # a stopped server acts on the signal only now
         wait "$xvfb_pid" 2>/dev/null
+    fi
+    if [ -n "$silent_pid" ]; then
+        kill -TERM "$silent_pid" 2>/dev/null
+        wait "$silent_pid" 2>/dev/null
     fi
     rm -rf "$work"
 }
@@ -91,8 +97,9 @@ kill_xvfb() {
     rm -f "/tmp/.X11-unix/X$display_number" "$lock"
 }
 
+# The host runs in a session of its own, with no terminal to fall back on.
 start_host() {
-    timeout -k 2 60 "$host" "$@" >"$work/host.out" 2>"$work/host.err" &
+    timeout -k 2 60 setsid "$host" "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
     host_pid=$!
 }
 
@@ -165,6 +172,7 @@ answer() {
         ;;
     client_killed) xdotool windowkill "$dialog" ;;
     server_killed) kill_xvfb ;;
+    server_stopped) kill -STOP "$xvfb_pid" ;;
     *) fail "unknown action $1" ;;
     esac
 }
@@ -227,6 +235,107 @@ two_threads_case() {
     expect_host "result=2" "handlers=kept"
     [ "$(grep -cx 'result=2' "$work/host.out")" -eq 2 ] ||
         fail "expected two answers, the host printed: $(cat "$work/host.out")"
+}
+
+# Ten threads put up a box each, more than the eight the library keeps up at once: every
+# box is shown and answered, five with Enter (0), five with Escape (2), one after the
+# other. Each answer waits until every box due is up, since a box takes the focus as it
+# comes up.
+ten_threads_case() {
+    need_tools Xvfb xdotool xprop
+    start_xvfb
+    start_host warn-release --threads 10
+    local answered=0 due windows window deadline=$(($(now_ms) + 60000))
+    while [ "$answered" -lt 10 ]; do
+        due=$((10 - answered < 8 ? 10 - answered : 8))
+        windows=$(xdotool search --onlyvisible --name '^Assertion Failure$' 2>/dev/null)
+        if [ "$(grep -c . <<<"$windows")" -ne "$due" ]; then
+            [ "$(now_ms)" -lt "$deadline" ] || fail "$answered dialogs answered, $due not up"
+            sleep 0.05
+            continue
+        fi
+        window=$(head -n 1 <<<"$windows")
+        until [ "$(xdotool getwindowfocus -f 2>/dev/null)" = "$window" ]; do
+            [ "$(now_ms)" -lt "$deadline" ] || fail "$window did not get the focus"
+            xdotool windowfocus "$window"
+            sleep 0.05
+        done
+        if [ "$answered" -lt 5 ]; then xdotool key Return; else xdotool key Escape; fi
+        answered=$((answered + 1))
+        # Each answer is one result printed; window ids come back for new boxes.
+        until [ "$(grep -c '^result=' "$work/host.out")" -ge "$answered" ]; do
+            [ "$(now_ms)" -lt "$deadline" ] || fail "no result for answer $answered"
+            sleep 0.05
+        done
+    done
+    expect_host
+    [ "$(grep -cx 'result=0' "$work/host.out")" -eq 5 ] && [ "$(grep -cx 'result=2' "$work/host.out")" -eq 5 ] ||
+        fail "expected five 0s and five 2s, the host printed: $(cat "$work/host.out")"
+}
+
+# Listens as a display that takes connections and never answers, on the abstract local
+# socket of a free display number and on its TCP port on 127.0.0.1; sets $silent_number.
+start_silent_display() {
+    python3 -c '
+import socket, sys, time
+for number in range(800, 900):
+    try:
+        local = socket.socket(socket.AF_UNIX)
+        local.bind("\0/tmp/.X11-unix/X%d" % number)
+        tcp = socket.socket()
+        tcp.bind(("127.0.0.1", 6000 + number))
+    except OSError:
+        continue
+    local.listen(8)
+    tcp.listen(8)
+    print(number, flush=True)
+    time.sleep(120)
+    sys.exit(0)
+sys.exit(1)
+' >"$work/silent" 2>&1 &
+    silent_pid=$!
+    local deadline=$(($(now_ms) + 10000))
+    until grep -q '^[0-9][0-9]*$' "$work/silent" 2>/dev/null; do
+        kill -0 "$silent_pid" 2>/dev/null || fail "the silent display did not start: $(cat "$work/silent")"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "the silent display did not start within 10 s"
+        sleep 0.05
+    done
+    silent_number=$(head -n 1 "$work/silent")
+}
+
+# fallback_case KIND: a display the box cannot use (a stopped server, one that never
+# answers, a host holding a grab) sends _WarnFinal to the next kind of box; with no
+# terminal it answers 0, "not shown", instead of waiting.
+fallback_case() {
+    need_tools Xvfb
+    local displays="" options=()
+    case $1 in
+    stopped)
+        start_xvfb
+        kill -STOP "$xvfb_pid"
+        displays=$DISPLAY
+        ;;
+    silent)
+        start_silent_display
+        displays=":$silent_number 127.0.0.1:$silent_number"
+        ;;
+    grab_input | grab_server)
+        start_xvfb
+        displays=$DISPLAY
+        options=(--grab "${1#grab_}")
+        ;;
+    esac
+    local display started status
+    for display in $displays; do
+        started=$(now_ms)
+        env DISPLAY="$display" timeout -k 1 20 setsid -w "$host" warn-final "${options[@]}" \
+            >"$work/host.out" 2>"$work/host.err" </dev/null
+        status=$?
+        [ "$status" -eq 0 ] || fail "DISPLAY '$display': status $status"
+        grep -qx "result=0" "$work/host.out" ||
+            fail "DISPLAY '$display': expected 0 (not shown), got $(cat "$work/host.out")"
+        echo "DISPLAY '$display': not shown, after $(($(now_ms) - started)) ms"
+    done
 }
 
 layout_case() {
@@ -333,7 +442,10 @@ final.click_ok) dialog_case warn-final "Assertion Failure" click_ok 1 ;;
 final.destroy) dialog_case warn-final "Assertion Failure" destroy 1 ;;
 final.delete) dialog_case warn-final "Assertion Failure" delete 1 ;;
 final.server_killed) dialog_case warn-final "Assertion Failure" server_killed 1 ;;
+release.server_stopped) dialog_case warn-release "Assertion Failure" server_stopped 2 ;;
 release.two_threads) two_threads_case ;;
+release.ten_threads) ten_threads_case ;;
+fallback.stopped | fallback.silent | fallback.grab_input | fallback.grab_server) fallback_case "${case_name#fallback.}" ;;
 layout) layout_case ;;
 no_display) no_display_case ;;
 no_link_dependency) no_link_dependency_case ;;
