@@ -114,8 +114,10 @@ bool SetMode(int fd, int when, const termios &mode) {
 
 // Puts the terminal in the prompt's mode, dropping what was typed before the question is
 // (again) asked, and reads back the mode as the terminal took it, to compare with later.
+// Unlike TCSAFLUSH this does not wait for earlier output to drain, which a terminal held
+// by flow control would never do.
 bool TakeTerminal(int fd, const termios &mode, termios &taken) {
-    return SetMode(fd, TCSAFLUSH, mode) && tcgetattr(fd, &taken) == 0;
+    return SetMode(fd, TCSANOW, mode) && tcflush(fd, TCIFLUSH) == 0 && tcgetattr(fd, &taken) == 0;
 }
 
 enum class Hold { Ours, Retaken, Away, Gone };
