@@ -7,7 +7,7 @@
 // suspend character are kept: Ctrl-Z stops the job through the kernel, which honours the
 // host's own SIGTSTP disposition, and the way back from a stop is the same whether Ctrl-Z
 // or a SIGSTOP from outside caused it. The library installs no signal handlers, so the
-// prompt notices a stop only by looking: it wakes every few tenths of a second and, when
+// prompt notices a stop only by looking: it wakes every tenth of a second and, when
 // its mode has been changed (a shell takes the terminal back while the job is stopped),
 // puts it back, drops what was typed meanwhile and asks again.
 #include "KVZDebugLib/platform/PosixMessageBox.h"
