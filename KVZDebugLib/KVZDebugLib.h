@@ -101,7 +101,9 @@ KVZ_API void KVZ_CDECL _DebugOutput(const KVZChar *format, ...);
  * no hook, stops in an attached debugger), then shows a box and blocks the calling thread
  * until the person answers. Other threads' reports are not held up meanwhile. Where no
  * box can be shown (Linux with neither a display nor a terminal) it returns at once, as
- * for an answer other than OK.
+ * for an answer other than OK. Linux terminal: control characters in the text show as
+ * U+FFFD, prompts on several threads take turns, and a prompt made from a signal handler
+ * that interrupted its own thread's terminal prompt is not shown (returns at once).
  *
  * _WarnDebug, _WarnRelease: "<file>, line <line> : <detail>" and a closing sentence, in a
  * box captioned "Assertion Failure" with OK and CANCEL. The detail is the host's format

@@ -11,7 +11,9 @@ constexpr int32_t kNoSuchBox = -1;
 // A dialog window on the X display named by DISPLAY; kNoSuchBox when none can be opened.
 int32_t ShowX11MessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
 
-// A prompt on the controlling terminal; kNoSuchBox when the process has none it may use.
+// A prompt on the controlling terminal; kNoSuchBox when the process has none it may use
+// (none, or it is in the background), and when this thread is already prompting on it (a
+// signal handler that interrupted the prompt). Other threads' prompts wait their turn.
 int32_t ShowTerminalPrompt(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
 
 } // namespace kvz::platform

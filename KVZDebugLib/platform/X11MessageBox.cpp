@@ -38,6 +38,7 @@
 // Nothing is allocated here beyond what Xlib itself allocates: the text is laid out in
 // fixed buffers on the stack.
 #include "KVZDebugLib/platform/PosixMessageBox.h"
+#include "KVZDebugLib/platform/ShownText.h"
 #include "KVZDebugLib/platform/Utf.h"
 #include "KVZDebugLib/platform/X11Probe.h"
 
@@ -591,8 +592,8 @@ int Dialog::WidthOf(const XChar2b *glyphs, int count) const {
 }
 
 // The text as glyphs, with line feeds kept as line feeds. A carriage return (alone or
-// before a line feed) also ends a line, a tab is a space, and other control characters,
-// surrogates and characters the font lacks become U+FFFD.
+// before a line feed) also ends a line, a tab is a space, other characters follow
+// ShownCharacter, and characters the font lacks become U+FFFD.
 void Dialog::PrepareText(const KVZChar *text) {
     glyphCount_ = 0;
     for (size_t i = 0; i < kMaxTextUnits && text[i] != 0; ++i) {
@@ -608,9 +609,8 @@ void Dialog::PrepareText(const KVZChar *text) {
             code = '\n';
         } else if (code == '\t') {
             code = ' ';
-        } else if ((code < 0x20 && code != '\n') || (code >= 0x7F && code < 0xA0) ||
-                   (code >= 0xD800 && code <= 0xDFFF)) {
-            code = 0xFFFD; // other control characters, and a surrogate that is not half a pair
+        } else {
+            code = ShownCharacter(code); // the rule the terminal prompt follows too
         }
         if (code == '\n') {
             glyphs_[glyphCount_++] = XChar2b{0, '\n'};

@@ -76,7 +76,7 @@ TEST(NoAllocation, EachPromptOnATerminalFromItsFirstCall) {
     };
     for (const Case &c : cases) {
         ChildOptions options;
-        options.keys = "o";
+        options.turns = {{"o"}};
         static long (*prompt)();
         prompt = c.prompt;
         ChildResult result = RunChild(options, [] { return CountIn(prompt); });

@@ -7,8 +7,8 @@
 //
 // --late      start the host untraced, wait for it to print "loaded", then attach
 // --untraced  never attach: the host must run to a normal exit with no signal
-// --tty KEYS  give the host a pseudo-terminal as its controlling terminal, with KEYS
-//             already typed (raw mode), so its prompts are answered there
+// --tty KEYS  give the host a pseudo-terminal as its controlling terminal (raw mode), and
+//             type the next of KEYS at each question a prompt asks there
 #include <elf.h>
 #include <fcntl.h>
 #include <pty.h>
@@ -224,6 +224,33 @@ std::string ReadLine(int fd) {
     return line;
 }
 
+// Types the next key each time a prompt shows its choices ("[OK"), as a person would: a
+// prompt drops keys typed before it asks. Runs in a process of its own while the harness
+// traces, and ends when the terminal closes.
+void StartTypist(int master, const std::string &keys) {
+    if (fork() != 0) {
+        return;
+    }
+    std::string shown;
+    size_t typed = 0;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(master, buffer, sizeof buffer)) > 0) {
+        shown.append(buffer, static_cast<size_t>(got));
+        size_t asked = 0;
+        for (size_t at = shown.find("[OK"); at != std::string::npos;
+             at = shown.find("[OK", at + 1)) {
+            ++asked;
+        }
+        for (; typed < asked && typed < keys.size(); ++typed) {
+            if (write(master, &keys[typed], 1) != 1) {
+                _exit(1);
+            }
+        }
+    }
+    _exit(0);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -266,9 +293,7 @@ int main(int argc, char **argv) {
     close(out[1]);
     close(in[0]);
     if (master >= 0 && !options.keys.empty()) {
-        if (write(master, options.keys.data(), options.keys.size()) < 0) {
-            Fail("cannot type on the terminal");
-        }
+        StartTypist(master, options.keys);
     }
 
     int exitStatus = 0;
