@@ -38,6 +38,15 @@ else()
     target_compile_options(kvz_core PRIVATE $<$<CONFIG:Release>:-O2>)
 endif()
 
+# Windows debuggers read CodeView, not DWARF: the module's own code carries CodeView line
+# and symbol information, and lld writes it to KVZDebugLib.pdb beside the DLL, whose debug
+# directory names that PDB with its GUID and age. A fallback's stop is then shown in the
+# export's own frame, with its name and source line. The DLL names the PDB without the
+# build's folder; debuggers look for it beside the module.
+target_compile_options(kvz_core PRIVATE -g -gcodeview)
+target_compile_options(KVZDebugLib PRIVATE -g -gcodeview)
+target_link_options(KVZDebugLib PRIVATE "LINKER:--pdb=" "LINKER:--Xlink=-pdbaltpath:%_PDB%")
+
 # The MSVC-style import library, in the short import format MSVC's own tools write. It is
 # made from the .def file, so on 32-bit x86 each name maps to its cdecl symbol
 # (__imp___AssertFailed imports _AssertFailed).
