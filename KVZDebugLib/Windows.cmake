@@ -33,6 +33,11 @@ target_compile_options(KVZDebugLib PRIVATE -Os)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_compile_options(kvz_core PRIVATE $<$<CONFIG:Release>:-Os> -fno-asynchronous-unwind-tables)
     target_compile_options(KVZDebugLib PRIVATE -fno-asynchronous-unwind-tables)
+    # No code in the module registers a structured exception handler (the wine.seh test
+    # reads it), so the header says so; hosts linked with /SAFESEH and security scanners
+    # accept that in place of a table of handlers, which lld cannot write with MinGW's
+    # runtime (its objects are not marked safe, and it has no load-config directory).
+    target_link_options(KVZDebugLib PRIVATE "LINKER:--no-seh")
 else()
     target_compile_options(kvz_core PRIVATE $<$<CONFIG:Release>:-O2>)
 endif()
