@@ -14,11 +14,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
-# The code size of every global function, as NAME=SIZE, for the host's bounds.
+# The code size of every global function with a plain C name (the exports among them), as
+# NAME=SIZE, for the host's bounds.
 sizes=$(llvm-pdbutil dump --symbols "$pdb" | awk '
     /S_GPROC32/ { name = $0; sub(/^[^`]*`/, "", name); sub(/`.*$/, "", name); next }
     name != "" && /code size = / { size = $0; sub(/.*code size = /, "", size)
-                                   print name "=" size; name = "" }')
+                                   if (name ~ /^_[A-Za-z]+$/) print name "=" size; name = "" }')
 status=0
 # shellcheck disable=SC2086 # one argument a function
 "$emulator" "$host" "$mode" $sizes </dev/null >"$out" 2>&1 || status=$?
