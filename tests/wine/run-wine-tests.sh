@@ -6,8 +6,8 @@
 #
 # The prefix is made afresh in build/wine-prefix (KVZ_WINE_PREFIX overrides it); Xvfb
 # runs on a free display. With --screenshot, the demo's _WarnRelease box of the first
-# build tree that Wine can run is also captured in FILE (PNG). KVZ_CTEST_ARGS adds arguments to ctest
-# (-V to see everything the hosts print, -R to pick tests).
+# build tree that Wine can run is also captured in FILE (PNG). KVZ_CTEST_ARGS adds
+# arguments to ctest (-V to see everything the hosts print, -R to pick tests).
 set -eu
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -134,7 +134,8 @@ for dir in "$@"; do
     dir=$(realpath "$dir")
     labels=
     if [ -n "$only64" ] && is_32bit_tree "$dir"; then
-        echo "32-bit Wine run not possible on this kernel (it cannot execute 32-bit programs): $dir is checked statically only"
+        echo "32-bit Wine run not possible on this kernel (it cannot execute 32-bit" \
+            "programs): $dir is checked statically only"
         labels="-L static"
     else
         # A program that cannot start (a 32-bit one without wine32, say) says so here, once:
