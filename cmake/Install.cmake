@@ -1,6 +1,6 @@
-# cmake --install: the chief header, the module with its import libraries, a CMake
-# package (find_package(KVZDebugLib CONFIG) -> KVZDebugLib::KVZDebugLib) and, off Windows,
-# a pkg-config file.
+# cmake --install: the chief header, the module with its import libraries (and its PDB on
+# Windows), a CMake package (find_package(KVZDebugLib CONFIG) -> KVZDebugLib::KVZDebugLib),
+# off Windows a pkg-config file, and the README and CHANGELOG.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -23,6 +23,17 @@ get_target_property(kvz_msvc_import_lib KVZDebugLib KVZ_MSVC_IMPORT_LIB)
 if(kvz_msvc_import_lib)
     install(FILES ${kvz_msvc_import_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
+
+if(WIN32)
+    # Windows debuggers find the PDB beside the DLL.
+    install(FILES $<TARGET_FILE_DIR:KVZDebugLib>/KVZDebugLib.pdb
+            DESTINATION ${CMAKE_INSTALL_BINDIR})
+    set(kvz_doc_dir .)
+else()
+    set(kvz_doc_dir ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        DESTINATION ${kvz_doc_dir})
 
 set(kvz_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/KVZDebugLib)
 install(EXPORT KVZDebugLibTargets NAMESPACE KVZDebugLib:: DESTINATION ${kvz_cmake_dir})

@@ -46,8 +46,13 @@ done
 
 # Further suites each print their own "N passed, N failed" line last.
 for suite in tools/test-windows.sh tools/test-fuzz.sh tools/lint.sh; do
-    [ -x "$suite" ] || continue
     echo "=== $suite"
+    if [ ! -x "$suite" ]; then
+        echo "=== $suite: MISSING (not found or not executable)"
+        failed=$((failed + 1))
+        suites_failed+=("$suite (missing)")
+        continue
+    fi
     log=$(mktemp)
     "$suite" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}

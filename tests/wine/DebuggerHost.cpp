@@ -3,13 +3,14 @@
 // nothing stops while hooks are installed, and that debugger output arrives exactly as
 // formatted.
 //
-//   kvz_wine_debugger run    start the debuggee with DEBUG_ONLY_THIS_PROCESS
-//   kvz_wine_debugger late   start it freely and attach with DebugActiveProcess later
+//   kvz_wine_debugger run|late NAME=SIZE...
+//     run    start the debuggee with DEBUG_ONLY_THIS_PROCESS
+//     late   start it freely and attach with DebugActiveProcess later
 //
-// Where an export ends: the module's COFF symbol table (kept in the unstripped DLL) gives
-// every function's start, and an export ends where the next symbol of its section
-// begins. On x64 the function table (.pdata) gives the exact end of the export's code,
-// which must lie within that bound; it is then the end used.
+// Where an export ends: each NAME=SIZE gives the size of an export's code as the module's
+// PDB records it (tests/wine/debugger-test.sh reads them). On x64 the function table
+// (.pdata) gives the exact end of the export's code, which must lie within that bound; it
+// is then the end used. Each stop is printed with its RVA, for the caller to resolve.
 #include "WineTest.h"
 
 #include <algorithm>
@@ -32,12 +33,6 @@ struct Extent {
 // The size of the module's image, the same in the debuggee as here.
 uintptr_t g_moduleSize = 0;
 
-struct Symbol {
-    uintptr_t rva;
-    int section;
-    std::string name;
-};
-
 std::wstring ModuleDirectory() {
     wchar_t path[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -45,74 +40,26 @@ std::wstring ModuleDirectory() {
     return dir.substr(0, dir.find_last_of(L"\\/") + 1);
 }
 
-// The function symbols of a PE file's COFF symbol table, as RVAs.
-std::vector<Symbol> ReadSymbols(const std::wstring &path) {
-    std::vector<Symbol> symbols;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return symbols;
-    }
-    std::vector<unsigned char> image(GetFileSize(file, nullptr));
-    DWORD got = 0;
-    ReadFile(file, image.data(), static_cast<DWORD>(image.size()), &got, nullptr);
-    CloseHandle(file);
-    image.resize(got);
-
-    auto at = [&](size_t offset, size_t size) {
-        return offset + size <= image.size() ? image.data() + offset : nullptr;
-    };
-    auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(at(0, sizeof(IMAGE_DOS_HEADER)));
-    if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) {
-        return symbols;
-    }
-    size_t fileHeaderAt = static_cast<size_t>(dos->e_lfanew) + 4;
-    auto *header =
-        reinterpret_cast<const IMAGE_FILE_HEADER *>(at(fileHeaderAt, sizeof(IMAGE_FILE_HEADER)));
-    if (header == nullptr) {
-        return symbols;
-    }
-    size_t sectionsAt = fileHeaderAt + sizeof(IMAGE_FILE_HEADER) + header->SizeOfOptionalHeader;
-    auto *sections = reinterpret_cast<const IMAGE_SECTION_HEADER *>(
-        at(sectionsAt, header->NumberOfSections * sizeof(IMAGE_SECTION_HEADER)));
-    size_t count = header->NumberOfSymbols;
-    auto *table = at(header->PointerToSymbolTable, count * IMAGE_SIZEOF_SYMBOL);
-    if (sections == nullptr || table == nullptr || header->PointerToSymbolTable == 0) {
-        return symbols;
-    }
-    size_t stringsAt = header->PointerToSymbolTable + count * IMAGE_SIZEOF_SYMBOL;
-    for (size_t i = 0; i < count; ++i) {
-        IMAGE_SYMBOL symbol;
-        memcpy(&symbol, table + i * IMAGE_SIZEOF_SYMBOL, IMAGE_SIZEOF_SYMBOL);
-        int section = symbol.SectionNumber;
-        if (section > 0 && section <= header->NumberOfSections &&
-            (sections[section - 1].Characteristics & IMAGE_SCN_CNT_CODE) != 0) {
-            std::string name;
-            if (symbol.N.Name.Short != 0) {
-                name.assign(reinterpret_cast<const char *>(symbol.N.ShortName),
-                            strnlen(reinterpret_cast<const char *>(symbol.N.ShortName), 8));
-            } else if (const unsigned char *text = at(stringsAt + symbol.N.Name.Long, 1)) {
-                name.assign(reinterpret_cast<const char *>(text),
-                            strnlen(reinterpret_cast<const char *>(text),
-                                    image.size() - (stringsAt + symbol.N.Name.Long)));
-            }
-            symbols.push_back({sections[section - 1].VirtualAddress + symbol.Value, section, name});
+// The code size of each export, from the NAME=SIZE arguments.
+std::map<std::string, uintptr_t> ReadSizes(int argc, char **argv) {
+    std::map<std::string, uintptr_t> sizes;
+    for (int i = 2; i < argc; ++i) {
+        const char *equals = strchr(argv[i], '=');
+        if (equals != nullptr) {
+            sizes[std::string(argv[i], static_cast<size_t>(equals - argv[i]))] =
+                strtoul(equals + 1, nullptr, 0);
         }
-        i += symbol.NumberOfAuxSymbols;
     }
-    std::sort(symbols.begin(), symbols.end(),
-              [](const Symbol &a, const Symbol &b) { return a.rva < b.rva; });
-    return symbols;
+    return sizes;
 }
 
 // The extent of each export, from its own copy of the module loaded here.
-std::map<std::string, Extent> FindExtents() {
+std::map<std::string, Extent> FindExtents(const std::map<std::string, uintptr_t> &sizes) {
     std::map<std::string, Extent> extents;
     std::wstring path = ModuleDirectory() + L"KVZDebugLib.dll";
     HMODULE module = LoadLibraryW(path.c_str());
-    std::vector<Symbol> symbols = ReadSymbols(path);
-    if (module == nullptr || symbols.empty()) {
-        wine_test::Fail(__FILE__, __LINE__, "cannot read KVZDebugLib.dll or its symbol table");
+    if (module == nullptr) {
+        wine_test::Fail(__FILE__, __LINE__, "cannot load KVZDebugLib.dll");
         return extents;
     }
     const uintptr_t base = reinterpret_cast<uintptr_t>(module);
@@ -121,25 +68,15 @@ std::map<std::string, Extent> FindExtents() {
                        ->OptionalHeader.SizeOfImage;
     printf("export extents (RVAs):\n");
     for (const char *name : kExports) {
-        Extent extent;
-        extent.start = reinterpret_cast<uintptr_t>(GetProcAddress(module, name)) - base;
-        // The symbol at the start must be the function of that name: cdecl names carry one
-        // more leading underscore on x86.
-        std::string symbolName = sizeof(void *) == 4 ? std::string("_") + name : name;
-        auto here = std::find_if(symbols.begin(), symbols.end(), [&](const Symbol &s) {
-            return s.rva == extent.start && s.name == symbolName;
-        });
-        if (here == symbols.end()) {
-            wine_test::Fail(__FILE__, __LINE__,
-                            std::string("no symbol ") + symbolName + " at the start of export " +
-                                name);
+        auto size = sizes.find(name);
+        if (size == sizes.end() || size->second == 0) {
+            wine_test::Fail(__FILE__, __LINE__, std::string("no code size given for ") + name);
             continue;
         }
-        auto next = std::find_if(here, symbols.end(), [&](const Symbol &s) {
-            return s.rva > extent.start && s.section == here->section;
-        });
-        extent.end = next != symbols.end() ? next->rva : extent.start + 0x1000;
-        const char *how = "next symbol";
+        Extent extent;
+        extent.start = reinterpret_cast<uintptr_t>(GetProcAddress(module, name)) - base;
+        extent.end = extent.start + size->second;
+        const char *how = "PDB";
 #if defined(_WIN64)
         DWORD64 imageBase = 0;
         PRUNTIME_FUNCTION function =
@@ -249,6 +186,8 @@ class Debugger {
                        name.c_str(), reinterpret_cast<void *>(stop->address), name.c_str(),
                        static_cast<unsigned long>(stop->address - start),
                        reinterpret_cast<void *>(start), reinterpret_cast<void *>(end));
+                printf("stop %s rva 0x%lx\n", name.c_str(),
+                       static_cast<unsigned long>(stop->address - module_));
                 if (!(stop->address >= start && stop->address < end)) {
                     wine_test::Fail(__FILE__, __LINE__,
                                     "the breakpoint lies outside " + name + "'s own body");
@@ -437,10 +376,10 @@ void RunAttachedLate(std::map<std::string, Extent> extents) {
 int main(int argc, char **argv) {
     const char *mode = argc > 1 ? argv[1] : "";
     if (strcmp(mode, "run") != 0 && strcmp(mode, "late") != 0) {
-        fprintf(stderr, "usage: %s run|late\n", argv[0]);
+        fprintf(stderr, "usage: %s run|late NAME=SIZE...\n", argv[0]);
         return 2;
     }
-    std::map<std::string, Extent> extents = FindExtents();
+    std::map<std::string, Extent> extents = FindExtents(ReadSizes(argc, argv));
     if (wine_test::g_failures == 0) {
         if (strcmp(mode, "run") == 0) {
             RunFromStart(std::move(extents));
