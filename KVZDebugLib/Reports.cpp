@@ -35,17 +35,12 @@ void FormatDetail(PromptText &text, const KVZChar *format, va_list args, size_t 
     text.detailLength = kvz::FormatText(text.detail, kDetailBufferSize, format, args, stringLength);
 }
 
-// Puts the composed text into ReportState when this report holds it, and returns the
-// message the safe-mode hook is handed: MessageBuffer itself, or else the report's own.
-KVZChar *Publish(PromptText &text, bool held, bool withDetail) {
-    if (!held) {
-        return text.message;
-    }
+// Puts the composed text into ReportState, which this report holds.
+void Publish(const PromptText &text, bool withDetail) {
     if (withDetail) {
         memcpy(g_ReportState.DetailBuffer, text.detail, (text.detailLength + 1) * sizeof(KVZChar));
     }
     memcpy(g_ReportState.MessageBuffer, text.message, (text.messageLength + 1) * sizeof(KVZChar));
-    return g_ReportState.MessageBuffer;
 }
 
 // Calls the safe-mode hook, if one is installed, with the message. The slot is read once.
@@ -91,8 +86,12 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
 #define SafeModeStep(text, withDetail)                                                             \
     do {                                                                                           \
         kvz::SharedBuffers shared;                                                                 \
-        KVZChar *message = Publish(text, shared.held, withDetail);                                 \
-        if (!CallSafeModeHook(message, shared.held)) {                                             \
+        if (shared.held) {                                                                         \
+            Publish(text, withDetail);                                                             \
+        }                                                                                          \
+        /* The hook is handed MessageBuffer itself, or else the report's own message. */           \
+        if (!CallSafeModeHook(shared.held ? g_ReportState.MessageBuffer : (text).message,          \
+                              shared.held)) {                                                      \
             BreakIfDebuggerAttached();                                                             \
         }                                                                                          \
         TakeBoxText(text, shared.held);                                                            \

@@ -1,23 +1,10 @@
 // A host that loads the module by name and finds its exports with GetProcAddress, by name
-// and by ordinal.
+// and by ordinal. Its arguments are the exports as NAME@ORDINAL, as the .def gives them.
 #include "HookChecks.h"
 
-namespace {
+#include <stdlib.h>
 
-// The exports in the order of their ordinals, 1 to 11.
-const char *const kExportNames[] = {
-    "_AssertFailed",
-    "_AssertFailedEx",
-    "_BreakRelease",
-    "_DebugOutput",
-    "_EnterSafeMode",
-    "_SetAssertionFailedExHandler",
-    "_SetAssertionFailedHandler",
-    "_SetEnterSafeModeHandler",
-    "_WarnDebug",
-    "_WarnFinal",
-    "_WarnRelease",
-};
+namespace {
 
 template <class F> void Bind(F &slot, HMODULE module, const char *name) {
     slot = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name)));
@@ -26,7 +13,7 @@ template <class F> void Bind(F &slot, HMODULE module, const char *name) {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
     // Loading and unloading with no call in between succeeds.
     HMODULE module = LoadLibraryW(L"KVZDebugLib.dll");
     CHECK(module != nullptr);
@@ -40,20 +27,27 @@ int main() {
         return wine_test::Finish("load");
     }
 
-    // Each name and its ordinal lead to the same function; nothing lies past ordinal 11,
-    // and the compiler's decorated or undecorated spellings are not exported.
-    for (WORD ordinal = 1; ordinal <= 11; ++ordinal) {
-        const char *name = kExportNames[ordinal - 1];
-        FARPROC byName = GetProcAddress(module, name);
+    // Each name and its ordinal lead to the same function; nothing lies past the last
+    // ordinal, and the compiler's decorated or undecorated spellings are not exported.
+    CHECK(argc > 1);
+    WORD last = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        const size_t at = name.find('@');
+        CHECK(at != std::string::npos);
+        const WORD ordinal = static_cast<WORD>(atoi(name.c_str() + at + 1));
+        name.resize(at);
+        FARPROC byName = GetProcAddress(module, name.c_str());
         FARPROC byOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
         if (byName == nullptr || byName != byOrdinal) {
             wine_test::Fail(__FILE__, __LINE__,
-                            std::string("name and ordinal disagree for ") + name + " @" +
+                            "name and ordinal disagree for " + name + " @" +
                                 std::to_string(ordinal));
         }
-        printf("  @%-2u %-30s %p\n", ordinal, name, reinterpret_cast<void *>(byName));
+        printf("  @%-2u %-30s %p\n", ordinal, name.c_str(), reinterpret_cast<void *>(byName));
+        last = ordinal > last ? ordinal : last;
     }
-    CHECK(GetProcAddress(module, MAKEINTRESOURCEA(12)) == nullptr);
+    CHECK(GetProcAddress(module, MAKEINTRESOURCEA(last + 1)) == nullptr);
     CHECK(GetProcAddress(module, "__AssertFailed") == nullptr);
     CHECK(GetProcAddress(module, "AssertFailed") == nullptr);
     CHECK(GetProcAddress(module, "DllMain") == nullptr);
