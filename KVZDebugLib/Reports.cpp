@@ -32,7 +32,7 @@ struct PromptText {
 };
 
 void FormatDetail(PromptText &text, const KVZChar *format, va_list args, size_t *stringLength) {
-    text.detailLength = kvz::FormatText(text.detail, kDetailBufferSize, format, args, stringLength);
+    text.detailLength = kvz::FormatTextV(text.detail, kDetailBufferSize, format, args, stringLength);
 }
 
 // Puts the composed text into ReportState when this report holds it, and returns the
@@ -102,7 +102,7 @@ extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
     KVZChar text[kMessageBufferSize];
     va_list args;
     va_start(args, format);
-    size_t length = kvz::FormatText(text, kMessageBufferSize, format, args);
+    size_t length = kvz::FormatTextV(text, kMessageBufferSize, format, args);
     va_end(args);
     {
         kvz::SharedBuffers shared;

@@ -680,7 +680,7 @@ template <class F>
 
 } // namespace
 
-size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
+size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
                   size_t *stringLength) {
     if (stringLength != nullptr) {
         *stringLength = 0;
@@ -1091,14 +1091,14 @@ size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_li
     return length;
 }
 
-size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args) {
-    return FormatText(buffer, capacity, format, args, nullptr);
+size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args) {
+    return FormatTextV(buffer, capacity, format, args, nullptr);
 }
 
-size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, ...) {
+size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, ...) {
     va_list args;
     va_start(args, format);
-    size_t length = FormatText(buffer, capacity, format, args);
+    size_t length = FormatTextV(buffer, capacity, format, args);
     va_end(args);
     return length;
 }

@@ -22,7 +22,7 @@ int g_rows = 0;
 template <class... Args> void Row(int line, const wchar_t *format, Args... args) {
     wchar_t ours[600];
     wchar_t theirs[600];
-    size_t length = kvz::FormatTextV(ours, 600, format, args...);
+    size_t length = kvz::FormatText(ours, 600, format, args...);
     int count = g_runtime(theirs, 599, format, args...);
     theirs[599] = 0;
     ++g_rows;
