@@ -1,6 +1,7 @@
 #include "KVZDebugLib/platform/Format.h"
 
 #include "KVZDebugLib/platform/Runs.h"
+#include "KVZDebugLib/platform/TextConstants.h"
 #include "KVZDebugLib/platform/TextSink.h"
 #include "KVZDebugLib/platform/Utf.h"
 
@@ -212,32 +213,12 @@ inline void PutPair(KVZChar *at, unsigned pair) {
 
 // How many digits a value has in base 10, 16 or 8 (at least one).
 inline unsigned DecimalCount(uint64_t value) {
-    static constexpr uint64_t kPowers[] = {1u,
-                                           10u,
-                                           100u,
-                                           1000u,
-                                           10000u,
-                                           100000u,
-                                           1000000u,
-                                           10000000u,
-                                           100000000u,
-                                           1000000000u,
-                                           10000000000u,
-                                           100000000000u,
-                                           1000000000000u,
-                                           10000000000000u,
-                                           100000000000000u,
-                                           1000000000000000u,
-                                           10000000000000000u,
-                                           100000000000000000u,
-                                           1000000000000000000u,
-                                           10000000000000000000u};
     if (value < 10u) {
         return 1;
     }
     unsigned bits = 64u - static_cast<unsigned>(std::countl_zero(value));
     unsigned guess = (bits * 1233u) >> 12; // about log10(2^bits)
-    return guess + (value >= kPowers[guess] ? 1u : 0u);
+    return guess + (value >= kPowersOfTen[guess] ? 1u : 0u);
 }
 
 inline unsigned BitCount(uint64_t value) {
@@ -482,27 +463,10 @@ size_t FixedDigits(double magnitude, unsigned precision, bool alternate, char *o
 // themselves, and the text is %f's with precision P - 1 - X, its trailing zeros (and a
 // point left bare) taken off unless # asks to keep them. Returns 0 for other values.
 size_t GeneralDigits(double magnitude, size_t precision, bool alternate, char *out) {
-    static constexpr double kPowersOfTen[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,
-                                              1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
-    static constexpr uint64_t kTens[] = {1u,
-                                         10u,
-                                         100u,
-                                         1000u,
-                                         10000u,
-                                         100000u,
-                                         1000000u,
-                                         10000000u,
-                                         100000000u,
-                                         1000000000u,
-                                         10000000000u,
-                                         100000000000u,
-                                         1000000000000u,
-                                         10000000000000u,
-                                         100000000000000u,
-                                         1000000000000000u,
-                                         10000000000000000u,
-                                         100000000000000000u};
+    // The doubles 10^-4 up to 10^18, where fixed notation can begin and end.
+    static constexpr double kScales[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,
+                                         1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
     int digits = precision == 0 ? 1 : static_cast<int>(precision);
     if (precision > 17) {
         return 0;
@@ -517,11 +481,11 @@ size_t GeneralDigits(double magnitude, size_t precision, bool alternate, char *o
     } else {
         // An estimate of X from the powers of ten, then settled by the rounded digits:
         // they must number exactly P.
-        if (!(magnitude >= kPowersOfTen[0]) || !(magnitude < kPowersOfTen[digits + 4])) {
+        if (!(magnitude >= kScales[0]) || !(magnitude < kScales[digits + 4])) {
             return 0;
         }
         int exponent = -4; // X
-        while (exponent + 1 < digits && magnitude >= kPowersOfTen[exponent + 5]) {
+        while (exponent + 1 < digits && magnitude >= kScales[exponent + 5]) {
             ++exponent;
         }
         for (int tries = 0;; ++tries) {
@@ -532,9 +496,9 @@ size_t GeneralDigits(double magnitude, size_t precision, bool alternate, char *o
             if (decimals > kFixedPrecisionMost || !ScaledDecimal(magnitude, decimals, &scaled)) {
                 return 0;
             }
-            if (scaled >= kTens[digits]) {
+            if (scaled >= kPowersOfTen[digits]) {
                 ++exponent; // rounding carried into one more digit
-            } else if (scaled < kTens[digits - 1]) {
+            } else if (scaled < kPowersOfTen[digits - 1]) {
                 --exponent;
             } else {
                 break;
@@ -681,7 +645,7 @@ template <class F>
 } // namespace
 
 size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
-                  size_t *stringLength) {
+                   size_t *stringLength) {
     if (stringLength != nullptr) {
         *stringLength = 0;
     }
@@ -743,7 +707,7 @@ size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_l
             }
             case KVZ_TEXT('s'): {
                 const KVZChar *text = va_arg(args, const KVZChar *);
-                CopyTerminated(o, text != nullptr ? text : KVZ_TEXT("(null)"), SIZE_MAX);
+                CopyTerminated(o, text != nullptr ? text : kNullText, SIZE_MAX);
                 break;
             }
             default:
@@ -1002,7 +966,7 @@ size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_l
                 // Width and precision count the bytes of a narrow text, before decoding.
                 const char *text = va_arg(args, const char *);
                 if (text == nullptr) {
-                    text = "(null)";
+                    text = kNullNarrowText;
                 }
                 size_t measureTo = limit < spec.width ? limit : spec.width;
                 if (spec.width == 0) {
@@ -1019,7 +983,7 @@ size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_l
             } else {
                 const KVZChar *text = va_arg(args, const KVZChar *);
                 if (text == nullptr) {
-                    text = KVZ_TEXT("(null)");
+                    text = kNullText;
                 }
                 size_t measureTo = limit < spec.width ? limit : spec.width;
                 if (spec.width == 0) {

@@ -1,16 +1,13 @@
 #include "KVZDebugLib/platform/TextSink.h"
 
 #include "KVZDebugLib/platform/Runs.h"
+#include "KVZDebugLib/platform/TextConstants.h"
 
 #include <string.h>
 
 namespace kvz {
 
 namespace {
-
-inline bool IsHighSurrogate(KVZChar unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
 
 // Every call below leaves the text terminated, so a sink that is abandoned half-way
 // still holds a usable string; SinkFinish only settles the cut.

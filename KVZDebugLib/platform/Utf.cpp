@@ -1,6 +1,7 @@
 #include "KVZDebugLib/platform/Utf.h"
 
 #include "KVZDebugLib/platform/Runs.h"
+#include "KVZDebugLib/platform/TextConstants.h"
 
 #include <stdint.h>
 
@@ -10,13 +11,6 @@ namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-inline bool IsHigh(uint32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-inline bool IsLow(uint32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 // Writes the character that starts with a unit beyond ASCII (next is the unit after it,
 // or 0) as UTF-8 into out[room], and sets used to the units it took. An unpaired
 // surrogate becomes U+FFFD. Returns the bytes written: 0 when the character does not fit
@@ -24,10 +18,10 @@ inline bool IsLow(uint32_t unit) {
 inline size_t PutBeyondAscii(uint32_t unit, uint32_t next, char *out, size_t room, size_t &used) {
     uint32_t code = unit;
     used = 1;
-    if (IsHigh(unit) && IsLow(next)) {
-        code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+    if (IsHighSurrogate(unit) && IsLowSurrogate(next)) {
+        code = CombineSurrogates(unit, next);
         used = 2;
-    } else if (IsHigh(unit) || IsLow(unit)) {
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
         code = kReplacement;
     }
     size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
@@ -231,8 +225,8 @@ size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
             break;
         }
         if (need == 2) {
-            out[produced++] = static_cast<KVZChar>(0xD800 + ((code - 0x10000) >> 10));
-            out[produced++] = static_cast<KVZChar>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            out[produced++] = HighSurrogateOf(code);
+            out[produced++] = LowSurrogateOf(code);
         } else {
             out[produced++] = static_cast<KVZChar>(code);
         }
