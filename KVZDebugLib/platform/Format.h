@@ -64,7 +64,7 @@ size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_l
 // The same, and *stringLength is set to the length of the text up to its first 0 unit:
 // the text's own length unless a %c put a 0 unit into it. (Null: not asked for.)
 size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
-                  size_t *stringLength);
+                   size_t *stringLength);
 size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, ...);
 
 } // namespace kvz

@@ -233,7 +233,7 @@ size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
         i = next;
     }
     sink.length = start + produced;
-    if (sink.capacity != 0) {
+    if (sink.out != nullptr) {
         sink.out[sink.length] = 0;
     }
     return produced;
