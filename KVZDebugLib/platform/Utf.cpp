@@ -137,6 +137,51 @@ KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *ou
 
 #if !defined(_WIN32)
 
+namespace {
+
+// One character of UTF-8 starting with the byte beyond ASCII at s[i]: sets *code to it
+// (U+FFFD when malformed) and returns where the bytes after it start, or 0 when maxBytes
+// cuts it short. The lead byte fixes the length and the range of the first continuation
+// byte, which rules out overlong forms, surrogates and values past U+10FFFF.
+size_t DecodeSequence(const unsigned char *s, size_t i, size_t maxBytes, uint32_t *code) {
+    uint32_t b = s[i];
+    size_t length = 1; // a stray continuation byte or one never used in UTF-8
+    uint32_t low = 0x80;
+    uint32_t high = 0xBF;
+    *code = kReplacement;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+        *code = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        *code = b & 0x0F;
+        low = b == 0xE0 ? 0xA0 : low;
+        high = b == 0xED ? 0x9F : high;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        *code = b & 0x07;
+        low = b == 0xF0 ? 0x90 : low;
+        high = b == 0xF4 ? 0x8F : high;
+    }
+    size_t next = i + 1;
+    for (size_t k = 1; k < length; ++k, ++next) {
+        if (next == maxBytes) {
+            return 0;
+        }
+        uint32_t c = s[next];
+        if (c < low || c > high) {
+            *code = kReplacement; // includes the terminator: nothing past it is read
+            return next;
+        }
+        *code = (*code << 6) | (c & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return next;
+}
+
+} // namespace
+
 // UTF-8 in, UTF-16 out. Malformed input is replaced the way the Unicode standard
 // recommends ("maximal subparts"): each byte that cannot start a character, and each
 // started sequence that breaks off, becomes one U+FFFD, and the byte that broke it off is
@@ -149,94 +194,33 @@ size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
     }
     const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
     const size_t start = sink.length;
-    size_t room = SinkRoom(sink);
-    KVZChar *out = sink.out + sink.length;
-    size_t produced = 0;
     size_t i = 0;
-    while (i < maxBytes) {
-        uint32_t b = s[i];
-        if (b == 0) {
-            break;
-        }
-        if (b < 0x80) {
-            if (produced == room) {
-                sink.truncated = true;
-                break;
-            }
-            out[produced++] = static_cast<KVZChar>(b);
-            ++i;
-            continue;
-        }
-        // The lead byte fixes the length and the range of the first continuation byte,
-        // which rules out overlong forms, surrogates and values past U+10FFFF.
-        size_t length;
-        uint32_t low = 0x80;
-        uint32_t high = 0xBF;
-        uint32_t code;
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            code = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            code = b & 0x0F;
-            if (b == 0xE0) {
-                low = 0xA0;
-            } else if (b == 0xED) {
-                high = 0x9F;
-            }
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            code = b & 0x07;
-            if (b == 0xF0) {
-                low = 0x90;
-            } else if (b == 0xF4) {
-                high = 0x8F;
-            }
-        } else {
-            length = 1; // a stray continuation byte or one never used in UTF-8
-            code = kReplacement;
-        }
+    while (i < maxBytes && s[i] != 0) {
+        uint32_t code = s[i];
         size_t next = i + 1;
-        bool cutByLimit = false;
-        for (size_t k = 1; k < length; ++k) {
-            if (next == maxBytes) {
-                cutByLimit = true;
-                break;
+        if (code >= 0x80) {
+            next = DecodeSequence(s, i, maxBytes, &code);
+            if (next == 0) {
+                break; // cut short by maxBytes
             }
-            uint32_t c = s[next];
-            if (c < low || c > high) {
-                code = kReplacement; // includes the terminator: nothing past it is read
-                break;
-            }
-            code = (code << 6) | (c & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-            ++next;
-        }
-        if (cutByLimit) {
-            break;
-        }
-        if (next - i < length) {
-            code = kReplacement;
         }
         size_t need = code >= 0x10000 ? 2 : 1;
-        if (room - produced < need) {
+        if (SinkRoom(sink) < need) {
             sink.truncated = true;
             break;
         }
         if (need == 2) {
-            out[produced++] = HighSurrogateOf(code);
-            out[produced++] = LowSurrogateOf(code);
+            sink.out[sink.length++] = HighSurrogateOf(code);
+            sink.out[sink.length++] = LowSurrogateOf(code);
         } else {
-            out[produced++] = static_cast<KVZChar>(code);
+            sink.out[sink.length++] = static_cast<KVZChar>(code);
         }
         i = next;
     }
-    sink.length = start + produced;
     if (sink.out != nullptr) {
         sink.out[sink.length] = 0;
     }
-    return produced;
+    return sink.length - start;
 }
 
 #endif // !defined(_WIN32)
