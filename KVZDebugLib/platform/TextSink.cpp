@@ -1,5 +1,7 @@
 #include "KVZDebugLib/platform/TextSink.h"
 
+#include "KVZDebugLib/platform/Digits.h"
+
 namespace kvz {
 
 namespace {
@@ -45,22 +47,14 @@ void SinkPutRepeat(TextSink &sink, KVZChar unit, size_t count) {
 }
 
 void SinkPutInt(TextSink &sink, int32_t value) {
-    // Work on the magnitude in unsigned arithmetic so that INT32_MIN needs no special case.
+    // The magnitude in unsigned arithmetic, so that INT32_MIN needs no special case.
     uint32_t magnitude = static_cast<uint32_t>(value);
     if (value < 0) {
         magnitude = 0u - magnitude;
+        PutUnit(sink, KVZ_TEXT('-'));
     }
-    // The digits are made apart, backwards, then copied: a cut keeps those that fit.
-    KVZChar digits[11];
-    size_t at = sizeof digits / sizeof digits[0];
-    do {
-        digits[--at] = static_cast<KVZChar>(u'0' + magnitude % 10u);
-        magnitude /= 10u;
-    } while (magnitude != 0);
-    if (value < 0) {
-        digits[--at] = u'-';
-    }
-    SinkPutText(sink, digits + at, sizeof digits / sizeof digits[0] - at);
+    PutDigits(sink, magnitude, DecimalCount(magnitude), KVZ_TEXT('u'));
+    Terminate(sink);
 }
 
 } // namespace kvz
