@@ -2,8 +2,8 @@
 #include "KVZDebugLib/Frames.h"
 
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/TextConstants.h"
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextConstants.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 using kvz::kMessageBufferSize;
 

@@ -7,7 +7,7 @@
 // signal handler that interrupted one) still goes on at once with text of its own.
 #include "KVZDebugLib/Frames.h"
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <stdarg.h>
 #include <string.h>

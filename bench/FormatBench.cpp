@@ -7,7 +7,7 @@
 // medians into ratios.
 #include "KVZDebugLib/Frames.h"
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>

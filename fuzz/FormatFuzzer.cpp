@@ -22,7 +22,7 @@
 // a narrow string, a 16-bit string or a wchar_t string alike. A format may take at most
 // five argument words per '%' (two '*' and a 16-byte long double, aligned), so it is
 // cut before the twelfth '%' and never takes more words than the pack holds.
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -27,7 +27,7 @@
 // Nothing is allocated here beyond what Xlib itself allocates: the text is laid out in
 // fixed buffers on the stack.
 #include "KVZDebugLib/platform/PosixMessageBox.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -4,8 +4,8 @@
 #include "RecordingPlatform.h"
 
 #include "KVZDebugLib/KVZDebugLib.h"
-#include "KVZDebugLib/platform/Format.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Format.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <gtest/gtest.h>
 

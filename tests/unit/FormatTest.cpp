@@ -1,7 +1,7 @@
 // The bounded wide formatter: each conversion, flag and modifier, the outcomes chosen for
 // odd input, cutting at the end of the buffer, and agreement with the C library's
 // swprintf wherever the two share a convention.
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "KVZDebugLib/KVZDebugLib.h"
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The library's formatter against the platform runtime's own _snwprintf (msvcrt.dll), on a
 // table of formats: the two must agree wherever the library does not differ on purpose
-// (see KVZDebugLib/platform/Format.h). Also the narrow-text decoding from the code pages,
+// (see KVZDebugLib/text/Format.h). Also the narrow-text decoding from the code pages,
 // against MultiByteToWideChar over the whole text at once.
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 #include "KVZDebugLib/platform/WindowsNarrow.h"
 
 #include "WineTest.h"

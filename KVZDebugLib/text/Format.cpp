@@ -1,12 +1,12 @@
 // The formatter's loop: plain text is copied in runs; each conversion is parsed, its
 // argument fetched, and its text written by a leaf writer (FormatWriters.h).
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
-#include "KVZDebugLib/platform/FormatFloat.h"
-#include "KVZDebugLib/platform/FormatSpec.h"
-#include "KVZDebugLib/platform/FormatWriters.h"
-#include "KVZDebugLib/platform/Runs.h"
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/FormatFloat.h"
+#include "KVZDebugLib/text/FormatSpec.h"
+#include "KVZDebugLib/text/FormatWriters.h"
+#include "KVZDebugLib/text/Runs.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 namespace kvz {
 

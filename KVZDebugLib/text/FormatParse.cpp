@@ -1,5 +1,5 @@
 // Reading a conversion: its flags, width, precision and length, and what its argument is.
-#include "KVZDebugLib/platform/FormatSpec.h"
+#include "KVZDebugLib/text/FormatSpec.h"
 
 namespace kvz {
 

@@ -1,6 +1,6 @@
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextSink.h"
 
-#include "KVZDebugLib/platform/Digits.h"
+#include "KVZDebugLib/text/Digits.h"
 
 namespace kvz {
 

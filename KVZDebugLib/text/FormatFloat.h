@@ -1,8 +1,8 @@
 // The formatter's floating-point writer: e E f F g G a A.
 #pragma once
 
-#include "KVZDebugLib/platform/FormatSpec.h"
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/FormatSpec.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 namespace kvz {
 

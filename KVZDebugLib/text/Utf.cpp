@@ -1,7 +1,7 @@
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Utf.h"
 
-#include "KVZDebugLib/platform/Runs.h"
-#include "KVZDebugLib/platform/TextConstants.h"
+#include "KVZDebugLib/text/Runs.h"
+#include "KVZDebugLib/text/TextConstants.h"
 
 #include <stdint.h>
 
@@ -135,8 +135,6 @@ KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *ou
     return written;
 }
 
-#if !defined(_WIN32)
-
 namespace {
 
 // One character of UTF-8 starting with the byte beyond ASCII at s[i]: sets *code to it
@@ -188,7 +186,7 @@ size_t DecodeSequence(const unsigned char *s, size_t i, size_t maxBytes, uint32_
 // read again as the start of what follows. A sequence cut short by maxBytes is left out,
 // as a character that does not fit, since the bytes that would complete it are not ours
 // to read.
-size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
+size_t PutUtf8(TextSink &sink, const char *text, size_t maxBytes) {
     if (text == nullptr) {
         return 0;
     }
@@ -222,7 +220,5 @@ size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
     }
     return sink.length - start;
 }
-
-#endif // !defined(_WIN32)
 
 } // namespace kvz

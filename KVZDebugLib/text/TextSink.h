@@ -4,8 +4,8 @@
 #pragma once
 
 #include "KVZDebugLib/KVZDebugLib.h"
-#include "KVZDebugLib/platform/Runs.h"
-#include "KVZDebugLib/platform/TextConstants.h"
+#include "KVZDebugLib/text/Runs.h"
+#include "KVZDebugLib/text/TextConstants.h"
 
 #include <stddef.h>
 #include <stdint.h>

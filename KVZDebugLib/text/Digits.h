@@ -2,8 +2,8 @@
 // integers and pointers and the frames' line numbers.
 #pragma once
 
-#include "KVZDebugLib/platform/TextConstants.h"
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextConstants.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 #include <bit>
 #include <stdint.h>

@@ -2,11 +2,11 @@
 // that the plain conversions, which call them with an empty spec, lose the padding code.
 #pragma once
 
-#include "KVZDebugLib/platform/Digits.h"
-#include "KVZDebugLib/platform/FormatSpec.h"
-#include "KVZDebugLib/platform/TextConstants.h"
-#include "KVZDebugLib/platform/TextSink.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/platform/Platform.h"
+#include "KVZDebugLib/text/Digits.h"
+#include "KVZDebugLib/text/FormatSpec.h"
+#include "KVZDebugLib/text/TextConstants.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -101,7 +101,7 @@ KVZ_INLINE KVZChar PutCharacter(TextSink &sink, const Spec &spec, int value, boo
     if (narrow && static_cast<char>(value) != 0) {
         char bytes[2] = {static_cast<char>(value), 0};
         TextSink decoded = MakeUnterminatedSink(units, 4);
-        count = PutNarrow(decoded, bytes, sizeof bytes);
+        count = platform::PutNarrow(decoded, bytes, sizeof bytes);
     } else if (narrow) {
         units[0] = 0;
     }
@@ -154,7 +154,7 @@ KVZ_INLINE void PutNarrowString(TextSink &sink, const Spec &spec, const char *te
     }
     PutPadding(sink, KVZ_TEXT(' '), spec.width, length, spec.flags);
     PutPadding(sink, KVZ_TEXT('0'), spec.width, length, spec.flags ^ kZero);
-    PutNarrow(sink, text, limit);
+    platform::PutNarrow(sink, text, limit);
     if (!sink.truncated) {
         PutPadding(sink, KVZ_TEXT(' '), spec.width, length, spec.flags ^ kLeft);
     }

@@ -1,9 +1,9 @@
 // Floating-point conversions: %f and %g of a double made here, exactly, where they can be;
 // the rest from the C runtime's snprintf, with sign, width and padding ours.
-#include "KVZDebugLib/platform/FormatFloat.h"
+#include "KVZDebugLib/text/FormatFloat.h"
 
-#include "KVZDebugLib/platform/FormatWriters.h"
-#include "KVZDebugLib/platform/TextConstants.h"
+#include "KVZDebugLib/text/FormatWriters.h"
+#include "KVZDebugLib/text/TextConstants.h"
 
 #include <bit>
 #include <cmath>
