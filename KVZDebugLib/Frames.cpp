@@ -2,13 +2,12 @@
 #include "KVZDebugLib/Frames.h"
 
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextConstants.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 using kvz::kMessageBufferSize;
 
 namespace {
-
-const KVZChar kNull[] = KVZ_TEXT("(null)");
 
 // The frames are fixed, so they are composed by appending their pieces rather than by
 // reading a format at run time. The result is what the formatter makes of the frames
@@ -34,7 +33,7 @@ template <size_t N> void PutLiteral(kvz::TextSink &sink, const KVZChar (&text)[N
 }
 
 void PutString(kvz::TextSink &sink, const KVZChar *text) {
-    kvz::SinkPutTerminated(sink, text != nullptr ? text : kNull);
+    kvz::SinkPutTerminated(sink, text != nullptr ? text : kvz::kNullText);
 }
 
 // "<file>, line <line> : <detail><closing>"

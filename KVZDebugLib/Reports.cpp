@@ -7,7 +7,7 @@
 // signal handler that interrupted one) still goes on at once with text of its own.
 #include "KVZDebugLib/Frames.h"
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <stdarg.h>
 #include <string.h>
@@ -32,7 +32,7 @@ struct PromptText {
 };
 
 void FormatDetail(PromptText &text, const KVZChar *format, va_list args, size_t *stringLength) {
-    text.detailLength = kvz::FormatText(text.detail, kDetailBufferSize, format, args, stringLength);
+    text.detailLength = kvz::FormatTextV(text.detail, kDetailBufferSize, format, args, stringLength);
 }
 
 // Puts the composed text into ReportState, which this report holds.
@@ -101,7 +101,7 @@ extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
     KVZChar text[kMessageBufferSize];
     va_list args;
     va_start(args, format);
-    size_t length = kvz::FormatText(text, kMessageBufferSize, format, args);
+    size_t length = kvz::FormatTextV(text, kMessageBufferSize, format, args);
     va_end(args);
     {
         kvz::SharedBuffers shared;

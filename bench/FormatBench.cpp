@@ -7,7 +7,7 @@
 // medians into ratios.
 #include "KVZDebugLib/Frames.h"
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
@@ -50,7 +50,7 @@ void *const kPointer = reinterpret_cast<void *>(uintptr_t{0x7ffd4a3c1230});
     void Format_##name##_kvz(benchmark::State &state) {                                            \
         KVZChar buffer[kDetailBufferSize];                                                         \
         for (auto _ : state) {                                                                     \
-            benchmark::DoNotOptimize(kvz::FormatTextV(buffer, kDetailBufferSize, kvzCall));        \
+            benchmark::DoNotOptimize(kvz::FormatText(buffer, kDetailBufferSize, kvzCall));        \
             benchmark::ClobberMemory();                                                            \
         }                                                                                          \
     }                                                                                              \
@@ -119,7 +119,7 @@ size_t FormatDetail(const KVZChar *format, ...) {
     va_list args;
     va_start(args, format);
     size_t length = 0;
-    kvz::FormatText(kvz::g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &length);
+    kvz::FormatTextV(kvz::g_ReportState.DetailBuffer, kDetailBufferSize, format, args, &length);
     va_end(args);
     return length;
 }

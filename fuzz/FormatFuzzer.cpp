@@ -22,7 +22,7 @@
 // a narrow string, a 16-bit string or a wchar_t string alike. A format may take at most
 // five argument words per '%' (two '*' and a 16-byte long double, aligned), so it is
 // cut before the twelfth '%' and never takes more words than the pack holds.
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -141,7 +141,7 @@ Pack MakePack(unsigned seed) {
 template <size_t... I>
 size_t CallOurs(KVZChar *buffer, size_t capacity, const KVZChar *format, const Pack &pack,
                 std::index_sequence<I...>) {
-    return kvz::FormatTextV(buffer, capacity, format, pack.d[0], pack.d[1], pack.d[2], pack.d[3],
+    return kvz::FormatText(buffer, capacity, format, pack.d[0], pack.d[1], pack.d[2], pack.d[3],
                             pack.d[4], pack.d[5], pack.d[6], pack.d[7], pack.p[I]...);
 }
 

@@ -1,6 +1,7 @@
 #include "RecordingPlatform.h"
 
 #include "KVZDebugLib/ReportState.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <atomic>
 #include <mutex>
@@ -92,6 +93,11 @@ void SetObserver(Observer observer) {
 namespace kvz::platform {
 
 using namespace kvz::recording;
+
+// Narrow text is the POSIX systems' UTF-8, as the real platform decodes it.
+size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
+    return PutUtf8(sink, text, maxBytes);
+}
 
 void WriteDebugOutput(const KVZChar *text) {
     if (Observer observer = g_observer.load()) {

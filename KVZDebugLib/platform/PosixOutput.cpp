@@ -2,7 +2,7 @@
 #include "KVZDebugLib/platform/PosixOutput.h"
 
 #include "KVZDebugLib/platform/Platform.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <errno.h>
 #include <unistd.h>

@@ -1,5 +1,7 @@
 #include "KVZDebugLib/platform/ShownText.h"
 
+#include "KVZDebugLib/text/TextConstants.h"
+
 namespace kvz::platform {
 
 namespace {
@@ -16,7 +18,7 @@ uint32_t ShownCharacter(uint32_t code) {
         return code;
     }
     const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    const bool surrogate = IsHighSurrogate(code) || IsLowSurrogate(code);
     return control || surrogate || IsBidiControl(code) ? kShownReplacement : code;
 }
 

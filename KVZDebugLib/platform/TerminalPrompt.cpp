@@ -15,7 +15,8 @@
 #include "KVZDebugLib/platform/ShownText.h"
 #include "KVZDebugLib/platform/TerminalKeys.h"
 #include "KVZDebugLib/platform/TerminalTurn.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/TextConstants.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -60,8 +61,7 @@ void PutShown(Screen &screen, const KVZChar *text) {
     for (size_t i = 0; text[i] != 0; ++i) {
         KVZChar units[2] = {text[i], 0};
         size_t count = 1;
-        if (units[0] >= 0xD800 && units[0] <= 0xDBFF && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (IsHighSurrogate(units[0]) && IsLowSurrogate(text[i + 1])) {
             units[1] = text[++i];
             count = 2;
         } else {

@@ -6,8 +6,10 @@
 
 #include "KVZDebugLib/platform/WindowsNarrow.h"
 
-#include "KVZDebugLib/platform/TextSink.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/platform/Platform.h"
+
+#include "KVZDebugLib/text/TextSink.h"
+#include "KVZDebugLib/text/Utf.h"
 
 namespace kvz {
 
@@ -54,7 +56,7 @@ size_t WholePiece(const char *text, size_t limit, UINT codePage) {
 
 } // namespace
 
-size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
+size_t platform::PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
     return PutNarrowFromCodePage(sink, text, maxBytes, GetACP());
 }
 

@@ -3,7 +3,7 @@
 // byte, double-byte and UTF-8, can be checked on any system.
 #pragma once
 
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 #include <stddef.h>
 

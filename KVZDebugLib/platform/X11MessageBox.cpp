@@ -39,8 +39,8 @@
 // fixed buffers on the stack.
 #include "KVZDebugLib/platform/PosixMessageBox.h"
 #include "KVZDebugLib/platform/ShownText.h"
-#include "KVZDebugLib/platform/Utf.h"
 #include "KVZDebugLib/platform/X11Probe.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

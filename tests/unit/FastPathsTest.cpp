@@ -4,8 +4,8 @@
 #include "RecordingPlatform.h"
 
 #include "KVZDebugLib/KVZDebugLib.h"
-#include "KVZDebugLib/platform/Format.h"
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Format.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ size_t FormatMeasured(KVZChar *buffer, size_t capacity, size_t *stringLength, co
                       ...) {
     va_list args;
     va_start(args, format);
-    size_t length = kvz::FormatText(buffer, capacity, format, args, stringLength);
+    size_t length = kvz::FormatTextV(buffer, capacity, format, args, stringLength);
     va_end(args);
     return length;
 }
@@ -58,14 +58,14 @@ TEST(FastPaths, RunsOfEveryLengthFromEveryStartCopyExactly) {
                     format[i] = u'z'; // text past the terminator must not show
                 }
                 KVZChar out[400];
-                size_t got = kvz::FormatTextV(out, 400, format);
+                size_t got = kvz::FormatText(out, 400, format);
                 Text expected = end == u'%' ? run + u"%" : run;
                 ASSERT_EQ(Text(out, got), expected) << "start " << start << " length " << length;
                 // As a string argument too, with and without a precision.
                 format[length] = 0;
-                got = kvz::FormatTextV(out, 400, u"<%s>", format);
+                got = kvz::FormatText(out, 400, u"<%s>", format);
                 ASSERT_EQ(Text(out, got), u"<" + run + u">") << start << " " << length;
-                got = kvz::FormatTextV(out, 400, u"%.*s", static_cast<int>(length / 2), format);
+                got = kvz::FormatText(out, 400, u"%.*s", static_cast<int>(length / 2), format);
                 ASSERT_EQ(Text(out, got), run.substr(0, length / 2));
             }
         }
@@ -76,7 +76,7 @@ TEST(FastPaths, RunsCutByTheRoomStopAtTheRoom) {
     Text run = Pattern(100);
     for (size_t capacity = 1; capacity <= 90; ++capacity) {
         std::vector<KVZChar> out(capacity + 40, 0x5A5A);
-        size_t got = kvz::FormatTextV(out.data(), capacity, u"%s", run.c_str());
+        size_t got = kvz::FormatText(out.data(), capacity, u"%s", run.c_str());
         ASSERT_EQ(Text(out.data(), got), run.substr(0, capacity - 1));
         for (size_t i = capacity; i < out.size(); ++i) {
             ASSERT_EQ(out[i], 0x5A5A) << "written past the capacity " << capacity;
@@ -99,17 +99,17 @@ TEST(FastPaths, RunsAcrossAndUpToAPageEnd) {
             KVZChar *across = reinterpret_cast<KVZChar *>(base + page) - before;
             std::copy(run.begin(), run.end(), across);
             across[length] = 0;
-            size_t got = kvz::FormatTextV(out, 200, u"%s", across);
+            size_t got = kvz::FormatText(out, 200, u"%s", across);
             ASSERT_EQ(Text(out, got), run) << before << " " << length;
-            got = kvz::FormatTextV(out, 200, across);
+            got = kvz::FormatText(out, 200, across);
             ASSERT_EQ(Text(out, got), run) << before << " " << length;
 
             KVZChar *atEnd = reinterpret_cast<KVZChar *>(base + 2 * page) - length - 1;
             std::copy(run.begin(), run.end(), atEnd);
             atEnd[length] = 0;
-            got = kvz::FormatTextV(out, 200, u"%s", atEnd);
+            got = kvz::FormatText(out, 200, u"%s", atEnd);
             ASSERT_EQ(Text(out, got), run) << "ending at the page " << length;
-            got = kvz::FormatTextV(out, 200, atEnd);
+            got = kvz::FormatText(out, 200, atEnd);
             ASSERT_EQ(Text(out, got), run) << "ending at the page " << length;
         }
     }
@@ -125,7 +125,7 @@ TEST(FastPaths, AFormatReadFromItsOwnBufferComesOutWhole) {
         Text format = u"ab%%" + tail + u"%%" + tail;
         std::copy(format.begin(), format.end(), buffer);
         buffer[format.size()] = 0;
-        size_t got = kvz::FormatTextV(buffer, 300, buffer);
+        size_t got = kvz::FormatText(buffer, 300, buffer);
         EXPECT_EQ(Text(buffer, got), u"ab%" + tail + u"%" + tail) << length;
     }
 }
@@ -236,7 +236,7 @@ TEST(FastPaths, GeneralNotationAgreesWithTheCLibrary) {
                 char expected[64];
                 snprintf(expected, sizeof expected, format, v);
                 KVZChar out[64];
-                size_t length = kvz::FormatTextV(out, 64, wide.c_str(), v);
+                size_t length = kvz::FormatText(out, 64, wide.c_str(), v);
                 ASSERT_EQ(Text(out, length), Text(expected, expected + strlen(expected)))
                     << format << " of " << std::bit_cast<uint64_t>(v);
             }

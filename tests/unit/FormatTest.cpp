@@ -1,7 +1,7 @@
 // The bounded wide formatter: each conversion, flag and modifier, the outcomes chosen for
 // odd input, cutting at the end of the buffer, and agreement with the C library's
 // swprintf wherever the two share a convention.
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ constexpr KVZChar kGuard = 0x5A5A;
 // returned length that of the text.
 template <class... A> Text FormatCut(size_t capacity, const KVZChar *format, A... args) {
     std::vector<KVZChar> buffer(capacity + 8, kGuard);
-    size_t length = kvz::FormatTextV(buffer.data(), capacity, format, args...);
+    size_t length = kvz::FormatText(buffer.data(), capacity, format, args...);
     for (size_t i = capacity; i < buffer.size(); ++i) {
         EXPECT_EQ(buffer[i], kGuard) << "written past the capacity at " << i;
     }
@@ -244,9 +244,9 @@ TEST(FormatText, AnUnfinishedConversionAtTheEndPrintsNothing) {
 
 TEST(FormatText, NullFormatAndNullBufferAreHarmless) {
     KVZChar buffer[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
-    EXPECT_EQ(kvz::FormatTextV(buffer, 8, nullptr, 1, 2), 0u);
+    EXPECT_EQ(kvz::FormatText(buffer, 8, nullptr, 1, 2), 0u);
     EXPECT_EQ(buffer[0], 0);
-    EXPECT_EQ(kvz::FormatTextV(nullptr, 8, K("abc%d"), 1), 0u);
+    EXPECT_EQ(kvz::FormatText(nullptr, 8, K("abc%d"), 1), 0u);
     EXPECT_EQ(FormatCut(8, nullptr), K(""));
 }
 

@@ -4,7 +4,7 @@
 
 #include "KVZDebugLib/KVZDebugLib.h"
 #include "KVZDebugLib/ReportState.h"
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include <gtest/gtest.h>
 
@@ -84,14 +84,14 @@ TEST_F(Reports, FramesMatchWhatTheFormatterMakesOfThem) {
                 {u"c%s.cpp", -1, u"%d"}};
     for (const Row &row : rows) {
         char16_t expected[kvz::kMessageBufferSize];
-        kvz::FormatTextV(expected, kvz::kMessageBufferSize,
+        kvz::FormatText(expected, kvz::kMessageBufferSize,
                          u"%s, line %i : %s\n Press OK to continue or CANCEL to debug.", row.file,
                          row.line, row.detail);
         kvz::recording::Reset();
         _WarnDebug(row.file, row.line, u"%s", row.detail);
         EXPECT_EQ(OnlyBox().text, u16string(expected));
 
-        kvz::FormatTextV(expected, kvz::kMessageBufferSize,
+        kvz::FormatText(expected, kvz::kMessageBufferSize,
                          u"A debug breakpoint was hit in %s, line %i.\nThis indicates a condition "
                          u"that should not occur.\nPlease notify a programmer of this. Press OK "
                          u"to continue or CANCEL to report.",

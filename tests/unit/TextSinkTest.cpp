@@ -1,6 +1,6 @@
 // The bounded text sink: what each call keeps when room runs out, the terminator it always
 // leaves, and the half surrogate pair that a cut drops.
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // UTF-16 to UTF-8 for text leaving the library, and UTF-8 narrow arguments coming in.
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Utf.h"
 
 #include <gtest/gtest.h>
 
@@ -73,13 +73,13 @@ struct Decoded {
 Decoded Decode(const char *bytes, size_t maxBytes, size_t capacity = 64) {
     std::vector<KVZChar> buffer(capacity + 2, 0x5A5A);
     kvz::TextSink sink = kvz::MakeTextSink(buffer.data(), capacity);
-    size_t produced = kvz::PutNarrow(sink, bytes, maxBytes);
+    size_t produced = kvz::PutUtf8(sink, bytes, maxBytes);
     EXPECT_EQ(buffer[capacity], 0x5A5A);
     EXPECT_EQ(produced, sink.length);
     return {Text(buffer.data(), sink.length), produced, sink.truncated};
 }
 
-TEST(PutNarrow, DecodesUtf8AndReplacesEachMalformedPiece) {
+TEST(PutUtf8, DecodesAndReplacesEachMalformedPiece) {
     struct Case {
         const char *bytes;
         Text expected;
@@ -108,7 +108,7 @@ TEST(PutNarrow, DecodesUtf8AndReplacesEachMalformedPiece) {
     }
 }
 
-TEST(PutNarrow, StopsAtMaxBytesAndWhenTheSinkIsFull) {
+TEST(PutUtf8, StopsAtMaxBytesAndWhenTheSinkIsFull) {
     // maxBytes ends the text; a sequence it cuts short is left out.
     EXPECT_EQ(Decode("abcdef", 3).text, u"abc");
     EXPECT_EQ(Decode("ab\xC3\xA9", 3).text, u"ab");

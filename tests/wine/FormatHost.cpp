@@ -1,8 +1,8 @@
 // The library's formatter against the platform runtime's own _snwprintf (msvcrt.dll), on a
 // table of formats: the two must agree wherever the library does not differ on purpose
-// (see KVZDebugLib/platform/Format.h). Also the narrow-text decoding from the code pages,
+// (see KVZDebugLib/text/Format.h). Also the narrow-text decoding from the code pages,
 // against MultiByteToWideChar over the whole text at once.
-#include "KVZDebugLib/platform/Format.h"
+#include "KVZDebugLib/text/Format.h"
 #include "KVZDebugLib/platform/WindowsNarrow.h"
 
 #include "WineTest.h"
@@ -22,7 +22,7 @@ int g_rows = 0;
 template <class... Args> void Row(int line, const wchar_t *format, Args... args) {
     wchar_t ours[600];
     wchar_t theirs[600];
-    size_t length = kvz::FormatTextV(ours, 600, format, args...);
+    size_t length = kvz::FormatText(ours, 600, format, args...);
     int count = g_runtime(theirs, 599, format, args...);
     theirs[599] = 0;
     ++g_rows;

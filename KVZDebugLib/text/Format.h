@@ -60,11 +60,11 @@ namespace kvz {
 // nothing; an unknown conversion is copied as it stands. Time is bounded by the buffer,
 // whatever the widths or precisions asked. When the text is cut and the last unit kept
 // is a high surrogate, it is dropped, so no half pair is left at the end.
-size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args);
+size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args);
 // The same, and *stringLength is set to the length of the text up to its first 0 unit:
 // the text's own length unless a %c put a 0 unit into it. (Null: not asked for.)
-size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
-                  size_t *stringLength);
-size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, ...);
+size_t FormatTextV(KVZChar *buffer, size_t capacity, const KVZChar *format, va_list args,
+                   size_t *stringLength);
+size_t FormatText(KVZChar *buffer, size_t capacity, const KVZChar *format, ...);
 
 } // namespace kvz

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "KVZDebugLib/KVZDebugLib.h"
-#include "KVZDebugLib/platform/TextSink.h"
+#include "KVZDebugLib/text/TextSink.h"
 
 #include <stddef.h>
 
@@ -20,11 +20,11 @@ size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity
 // bytes of out past the count returned (inside out[capacity]) may have been written.
 size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *out, size_t capacity);
 
-// Decodes a zero-terminated narrow string into the sink, reading at most maxBytes bytes
-// (stopping earlier at the terminator or when the sink is full). POSIX: UTF-8, malformed
-// bytes become U+FFFD. Windows: the active code page. Returns the units produced.
-// When the sink fills before the text ends it sets sink.truncated; a character is
-// written whole or not at all. A UTF-8 sequence that maxBytes cuts short is left out.
-size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes);
+// Decodes zero-terminated UTF-8 into the sink, reading at most maxBytes bytes (stopping
+// earlier at the terminator or when the sink is full); malformed bytes become U+FFFD.
+// Returns the units produced. When the sink fills before the text ends it sets
+// sink.truncated; a character is written whole or not at all. A sequence that maxBytes
+// cuts short is left out. It is the POSIX systems' narrow text (platform::PutNarrow).
+size_t PutUtf8(TextSink &sink, const char *text, size_t maxBytes);
 
 } // namespace kvz

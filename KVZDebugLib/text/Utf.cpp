@@ -1,6 +1,7 @@
-#include "KVZDebugLib/platform/Utf.h"
+#include "KVZDebugLib/text/Utf.h"
 
-#include "KVZDebugLib/platform/Runs.h"
+#include "KVZDebugLib/text/Runs.h"
+#include "KVZDebugLib/text/TextConstants.h"
 
 #include <stdint.h>
 
@@ -10,13 +11,6 @@ namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-inline bool IsHigh(uint32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-inline bool IsLow(uint32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 // Writes the character that starts with a unit beyond ASCII (next is the unit after it,
 // or 0) as UTF-8 into out[room], and sets used to the units it took. An unpaired
 // surrogate becomes U+FFFD. Returns the bytes written: 0 when the character does not fit
@@ -24,10 +18,10 @@ inline bool IsLow(uint32_t unit) {
 inline size_t PutBeyondAscii(uint32_t unit, uint32_t next, char *out, size_t room, size_t &used) {
     uint32_t code = unit;
     used = 1;
-    if (IsHigh(unit) && IsLow(next)) {
-        code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+    if (IsHighSurrogate(unit) && IsLowSurrogate(next)) {
+        code = CombineSurrogates(unit, next);
         used = 2;
-    } else if (IsHigh(unit) || IsLow(unit)) {
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
         code = kReplacement;
     }
     size_t need = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
@@ -81,7 +75,7 @@ size_t Utf16ToUtf8(const KVZChar *text, size_t count, char *out, size_t capacity
 }
 
 // Blocks of 8 units are read only where they stay in one page, as the run copier reads
-// them (platform/Runs.h): the units past a terminator are looked at and never used.
+// them (text/Runs.h): the units past a terminator are looked at and never used.
 KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *out,
                                                   size_t capacity) {
     if (text == nullptr || out == nullptr) {
@@ -141,7 +135,50 @@ KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *ou
     return written;
 }
 
-#if !defined(_WIN32)
+namespace {
+
+// One character of UTF-8 starting with the byte beyond ASCII at s[i]: sets *code to it
+// (U+FFFD when malformed) and returns where the bytes after it start, or 0 when maxBytes
+// cuts it short. The lead byte fixes the length and the range of the first continuation
+// byte, which rules out overlong forms, surrogates and values past U+10FFFF.
+size_t DecodeSequence(const unsigned char *s, size_t i, size_t maxBytes, uint32_t *code) {
+    uint32_t b = s[i];
+    size_t length = 1; // a stray continuation byte or one never used in UTF-8
+    uint32_t low = 0x80;
+    uint32_t high = 0xBF;
+    *code = kReplacement;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+        *code = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        *code = b & 0x0F;
+        low = b == 0xE0 ? 0xA0 : low;
+        high = b == 0xED ? 0x9F : high;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        *code = b & 0x07;
+        low = b == 0xF0 ? 0x90 : low;
+        high = b == 0xF4 ? 0x8F : high;
+    }
+    size_t next = i + 1;
+    for (size_t k = 1; k < length; ++k, ++next) {
+        if (next == maxBytes) {
+            return 0;
+        }
+        uint32_t c = s[next];
+        if (c < low || c > high) {
+            *code = kReplacement; // includes the terminator: nothing past it is read
+            return next;
+        }
+        *code = (*code << 6) | (c & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return next;
+}
+
+} // namespace
 
 // UTF-8 in, UTF-16 out. Malformed input is replaced the way the Unicode standard
 // recommends ("maximal subparts"): each byte that cannot start a character, and each
@@ -149,102 +186,39 @@ KVZ_NO_MEMORY_CHECKS size_t TerminatedUtf16ToUtf8(const KVZChar *&text, char *ou
 // read again as the start of what follows. A sequence cut short by maxBytes is left out,
 // as a character that does not fit, since the bytes that would complete it are not ours
 // to read.
-size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
+size_t PutUtf8(TextSink &sink, const char *text, size_t maxBytes) {
     if (text == nullptr) {
         return 0;
     }
     const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
     const size_t start = sink.length;
-    size_t room = SinkRoom(sink);
-    KVZChar *out = sink.out + sink.length;
-    size_t produced = 0;
     size_t i = 0;
-    while (i < maxBytes) {
-        uint32_t b = s[i];
-        if (b == 0) {
-            break;
-        }
-        if (b < 0x80) {
-            if (produced == room) {
-                sink.truncated = true;
-                break;
-            }
-            out[produced++] = static_cast<KVZChar>(b);
-            ++i;
-            continue;
-        }
-        // The lead byte fixes the length and the range of the first continuation byte,
-        // which rules out overlong forms, surrogates and values past U+10FFFF.
-        size_t length;
-        uint32_t low = 0x80;
-        uint32_t high = 0xBF;
-        uint32_t code;
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            code = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            code = b & 0x0F;
-            if (b == 0xE0) {
-                low = 0xA0;
-            } else if (b == 0xED) {
-                high = 0x9F;
-            }
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            code = b & 0x07;
-            if (b == 0xF0) {
-                low = 0x90;
-            } else if (b == 0xF4) {
-                high = 0x8F;
-            }
-        } else {
-            length = 1; // a stray continuation byte or one never used in UTF-8
-            code = kReplacement;
-        }
+    while (i < maxBytes && s[i] != 0) {
+        uint32_t code = s[i];
         size_t next = i + 1;
-        bool cutByLimit = false;
-        for (size_t k = 1; k < length; ++k) {
-            if (next == maxBytes) {
-                cutByLimit = true;
-                break;
+        if (code >= 0x80) {
+            next = DecodeSequence(s, i, maxBytes, &code);
+            if (next == 0) {
+                break; // cut short by maxBytes
             }
-            uint32_t c = s[next];
-            if (c < low || c > high) {
-                code = kReplacement; // includes the terminator: nothing past it is read
-                break;
-            }
-            code = (code << 6) | (c & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-            ++next;
-        }
-        if (cutByLimit) {
-            break;
-        }
-        if (next - i < length) {
-            code = kReplacement;
         }
         size_t need = code >= 0x10000 ? 2 : 1;
-        if (room - produced < need) {
+        if (SinkRoom(sink) < need) {
             sink.truncated = true;
             break;
         }
         if (need == 2) {
-            out[produced++] = static_cast<KVZChar>(0xD800 + ((code - 0x10000) >> 10));
-            out[produced++] = static_cast<KVZChar>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            sink.out[sink.length++] = HighSurrogateOf(code);
+            sink.out[sink.length++] = LowSurrogateOf(code);
         } else {
-            out[produced++] = static_cast<KVZChar>(code);
+            sink.out[sink.length++] = static_cast<KVZChar>(code);
         }
         i = next;
     }
-    sink.length = start + produced;
-    if (sink.capacity != 0) {
+    if (sink.out != nullptr) {
         sink.out[sink.length] = 0;
     }
-    return produced;
+    return sink.length - start;
 }
-
-#endif // !defined(_WIN32)
 
 } // namespace kvz
