@@ -69,6 +69,8 @@ int FitLine(const uint32_t *codes, int from, int end, Measure measure, int limit
         const bool mark = IsCombiningMark(codes[at]);
         const int w = mark ? 0 : measure.width(measure.context, codes[at]);
         if (width + w > limit && at > from && !mark) {
+            // A space that does not fit is where the line ends.
+            *lastSpace = codes[at] == ' ' ? at : *lastSpace;
             break;
         }
         if (codes[at] == ' ') {
@@ -124,7 +126,10 @@ int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextL
                 emit(from, end);
                 break;
             }
-            const int cut = lastSpace > from ? lastSpace : at;
+            int cut = lastSpace > from ? lastSpace : at;
+            while (lastSpace > from && cut > from + 1 && codes[cut - 1] == ' ') {
+                --cut; // the spaces before the wrap go with it
+            }
             emit(from, cut);
             for (from = cut; from < end && codes[from] == ' ';) {
                 ++from;
