@@ -382,7 +382,13 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     if (slot_.lost.load() || slot_.failed.load()) {
         return kNoSuchBox;
     }
-    return Loop(closedAnswer);
+    const int32_t answer = Loop(closedAnswer);
+    // Closing waits on the server (and holds Xft's turn meanwhile): it must answer first,
+    // or be cut off.
+    if (!slot_.lost.load()) {
+        ServerAnswers();
+    }
+    return answer;
 }
 
 namespace {

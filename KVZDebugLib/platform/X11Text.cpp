@@ -51,12 +51,16 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
         xft_ = nullptr;
         return;
     }
-    // The desktop's sans-serif font at the size and resolution it asks for.
+    // The desktop's sans-serif font at the size and resolution it asks for. fontconfig
+    // is safe on several threads, but the first box to call it loads its configuration,
+    // which the boxes then share: they take their turns for it as for Xft.
     const int dpi = DpiFromResources(xlib_->XResourceManagerString(dpy_));
+    LockXft();
     xft_->FcPatternAddString(pattern_, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
     xft_->FcPatternAddDouble(pattern_, FC_SIZE, kPointSize);
     xft_->FcPatternAddDouble(pattern_, FC_DPI, dpi);
     xft_->FcConfigSubstitute(nullptr, pattern_, FcMatchPattern);
+    UnlockXft();
 }
 
 bool Typeface::Open(int screen, const XRenderColor &text) {

@@ -181,7 +181,7 @@ void Dialog::DrawButton(const DialogButton &button) {
     xlib_.XSetForeground(dpy_, gc_, palette_.text);
     uint32_t label[8];
     int count = 0, labelWidth = 0;
-    for (; button.label[count] != 0 && count < 8; ++count) {
+    for (; count < 8 && button.label[count] != 0; ++count) {
         label[count] = static_cast<unsigned char>(button.label[count]);
         labelWidth += typeface_.Width(label[count]);
     }
