@@ -48,6 +48,8 @@ class Dialog {
     // Shows the box and waits for its answer: kBoxOk or kBoxCancel, or kNoSuchBox when
     // the window could not be put up.
     int32_t Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
+    // Whether Xft has seen the display, so that closing it must take Xft's turn.
+    bool TouchedXft() const { return typeface_.TouchedXft(); }
 
   private:
     // X11MessageBox.cpp: the phases, the probes and the events.

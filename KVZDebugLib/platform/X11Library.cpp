@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <time.h>
 
 namespace kvz::platform {
 
@@ -84,6 +85,18 @@ const XftFunctions *LoadXft() {
 
 void LockXft() {
     pthread_mutex_lock(&g_XftLock);
+}
+
+bool LockXftWithin(int milliseconds) {
+    timespec deadline = {};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000;
+    if (deadline.tv_nsec >= 1000000000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000;
+    }
+    return pthread_mutex_timedlock(&g_XftLock, &deadline) == 0;
 }
 
 void UnlockXft() {

@@ -103,5 +103,7 @@ const XftFunctions *LoadXft();
 // ordered with these.
 void LockXft();
 void UnlockXft();
+// Takes Xft's turn unless it cannot within the given milliseconds.
+bool LockXftWithin(int milliseconds);
 
 } // namespace kvz::platform

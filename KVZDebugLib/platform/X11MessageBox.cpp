@@ -408,15 +408,21 @@ int32_t ShowOnDisplay(const XlibFunctions &xlib, BoxSlot &slot, const char *name
     slot.display.store(display);
     static const KVZChar kEmpty[] = {0};
     int32_t result;
+    bool touchedXft;
     {
         Dialog dialog(xlib, display, slot);
         result = dialog.Run(text != nullptr ? text : kEmpty, caption != nullptr ? caption : kEmpty,
                             buttons);
+        touchedXft = dialog.TouchedXft();
     }
     // Closing drops the display from Xft's list, when Xft has seen it.
-    LockXft();
+    if (touchedXft) {
+        LockXft();
+    }
     xlib.XCloseDisplay(display);
-    UnlockXft();
+    if (touchedXft) {
+        UnlockXft();
+    }
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "KVZDebugLib/platform/DialogLayout.h"
 #include "KVZDebugLib/platform/ShownText.h"
+#include "KVZDebugLib/platform/X11Probe.h"
 
 namespace kvz::platform {
 
@@ -47,15 +48,23 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     xlib_ = &xlib;
     dpy_ = display;
     xft_ = LoadXft();
-    if (xft_ == nullptr || (pattern_ = xft_->FcPatternCreate()) == nullptr) {
+    // fontconfig is safe on several threads, but the first box to call it loads its
+    // configuration, which the boxes then share: they take their turns for it as for Xft.
+    // A box that cannot have its turn in time (in a child forked while its parent was at
+    // Xft, say) draws with a core font and leaves Xft alone.
+    if (xft_ == nullptr || !LockXftWithin(kX11DeadlineMs)) {
         xft_ = nullptr;
         return;
     }
-    // The desktop's sans-serif font at the size and resolution it asks for. fontconfig
-    // is safe on several threads, but the first box to call it loads its configuration,
-    // which the boxes then share: they take their turns for it as for Xft.
+    touchedXft_ = true;
+    pattern_ = xft_->FcPatternCreate();
+    if (pattern_ == nullptr) {
+        UnlockXft();
+        xft_ = nullptr;
+        return;
+    }
+    // The desktop's sans-serif font at the size and resolution it asks for.
     const int dpi = DpiFromResources(xlib_->XResourceManagerString(dpy_));
-    LockXft();
     xft_->FcPatternAddString(pattern_, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
     xft_->FcPatternAddDouble(pattern_, FC_SIZE, kPointSize);
     xft_->FcPatternAddDouble(pattern_, FC_DPI, dpi);

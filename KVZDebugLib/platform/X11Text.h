@@ -31,6 +31,8 @@ class Typeface {
     void Close();
 
     bool Smooth() const { return xft_ != nullptr; }
+    // Whether Xft has seen the display, so that closing it must take Xft's turn.
+    bool TouchedXft() const { return touchedXft_; }
     int Ascent() const { return ascent_; }
     int Descent() const { return descent_; }
     // The advance of the character as drawn.
@@ -57,6 +59,7 @@ class Typeface {
 
     // Xft: the fonts sorted for the box's pattern, and those opened from them.
     const XftFunctions *xft_ = nullptr;
+    bool touchedXft_ = false;
     FcPattern *pattern_ = nullptr;
     FcFontSet *sorted_ = nullptr;
     XftFont *faces_[kMaxFaces] = {};
