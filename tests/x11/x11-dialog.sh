@@ -362,6 +362,15 @@ layout_case() {
     fi
     [ $((long_height - short_height)) -ge $((8 * line_height)) ] ||
         fail "long text: height $long_height (short text: $short_height)"
+    # A desktop at twice the resolution (Xft.dpi 192) gets text, margins and buttons of
+    # about twice the size.
+    xprop -root -format RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "Xft.dpi:	192" ||
+        fail "cannot set Xft.dpi"
+    measure
+    if [ $((width * 10)) -lt $((short_width * 17)) ] || [ $((height * 10)) -lt $((short_height * 17)) ]; then
+        fail "at 192 dpi ${width}x$height, at 96 dpi ${short_width}x$short_height"
+    fi
+    echo "96 dpi: ${short_width}x$short_height, 192 dpi: ${width}x$height"
 }
 
 # shoot OUTPUT KEYS RESULT [HOST OPTIONS...]: pictures the warn-release dialog the host
