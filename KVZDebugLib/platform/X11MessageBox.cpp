@@ -275,7 +275,10 @@ int32_t Dialog::OnKey(const XKeyEvent &key, int32_t closedAnswer) {
 int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
     switch (event.type) {
     case Expose:
-        if (event.xexpose.count == 0 && event.xexpose.window == top_) {
+        if (event.xexpose.count != 0) {
+            return 0; // more of the same exposure follows; drawn once, at its last part
+        }
+        if (event.xexpose.window == top_) {
             DrawBody();
         } else if (DialogButton *button = ButtonOf(event.xexpose.window)) {
             DrawButton(*button);
