@@ -492,8 +492,8 @@ no_display_case() {
 no_link_dependency_case() {
     local needed
     needed=$(readelf -d "$library" | grep NEEDED) || fail "readelf found no NEEDED entries"
-    if grep -qi 'libX' <<<"$needed"; then
-        fail "the library links X at load time: $needed"
+    if grep -qiE 'libX|fontconfig|freetype' <<<"$needed"; then
+        fail "the library links X or its fonts at load time: $needed"
     fi
 }
 
