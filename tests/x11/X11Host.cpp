@@ -1,12 +1,16 @@
 // A host for the X11 dialog's tests: it calls one prompt, prints "result=N" and exits.
 // The dialog is answered from outside, by x11-dialog.sh.
 //
-//   kvz_x11_host PROMPT [--lines N] [--long] [--sample] [--own-handlers] [--threads N]
-//                       [--grab input|server]
+//   kvz_x11_host PROMPT [--lines N] [--long] [--sample] [--script NAME [--replaced]]
+//                       [--own-handlers] [--check-process] [--threads N] [--grab input|server]
 //
 // PROMPT is warn-release, warn-debug, break-release or warn-final. --lines adds N line
 // feeds to the detail, --long a paragraph of about 700 characters with no line feed,
-// --sample the text of the screenshot. --own-handlers installs X error handlers of the
+// --sample the text of the screenshot. --script shows a text in other scripts (cjk, rtl,
+// marks, astral); with --replaced, each of its characters beyond ASCII is U+FFFD instead
+// and each combining mark is left out, for a picture to compare with. --check-process
+// sets a locale first and afterwards prints whether the locale, the signal dispositions
+// and this thread's signal mask are as they were. --own-handlers installs X error handlers of the
 // host's own first and afterwards prints whether they are still the ones installed.
 // --threads calls the prompt on N threads at once (at most 16), each printing its own
 // result. --grab holds a grab on a connection of the host's own while the prompt is up:
@@ -15,7 +19,9 @@
 
 #include <X11/Xlib.h>
 
+#include <locale.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -40,6 +46,74 @@ void Append(const KVZChar *text) {
 }
 
 const char *g_Prompt = "";
+
+struct Script {
+    const char *name;
+    const char16_t *text;
+};
+const Script kScripts[] = {
+    {"cjk", u"\u6771\u4eac\u90fd\u65b0\u5bbf\u533a\u306e\u30d5\u30a1\u30a4\u30eb\u300c\u8a2d\u5b9a"
+            u"\u300d\u304c\u898b\u3064\u304b\u308a\u307e\u305b\u3093\u3002 "
+            u"\uc11c\uc6b8 \ud55c\uad6d\uc5b4 \u6587\u5b57"},
+    {"rtl", u"\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd 2024 "
+            u"\u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645"},
+    {"marks", u"e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"
+              u"e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"
+              u"e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"
+              u"a\u0308a\u0308a\u0308a\u0308a\u0308a\u0308a\u0308a\u0308a\u0308a\u0308"
+              u"a\u0308a\u0308a\u0308a\u0308a\u0308n\u0303n\u0303n\u0303n\u0303n\u0303"
+              u"n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303"},
+    {"astral", u"\U0001F600\U0001F680\U0001F4A5 \U0001D400\U0001D401\U0001D402 \U0001F600"},
+};
+
+// Appends a script's text, or with `replaced` the text to compare it with.
+bool AppendScript(const char *name, bool replaced) {
+    for (const Script &script : kScripts) {
+        if (strcmp(script.name, name) != 0) {
+            continue;
+        }
+        Append(u"\n");
+        for (const char16_t *at = script.text; *at != 0; ++at) {
+            const bool mark = *at >= 0x300 && *at <= 0x36F;
+            const bool low = *at >= 0xDC00 && *at <= 0xDFFF;
+            const KVZChar one[2] = {replaced && *at > 0x7F ? u'\uFFFD' : *at, 0};
+            if (!(replaced && (mark || low))) {
+                Append(one);
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+// What the library must leave as it found it: the locale, every signal's disposition and
+// the calling thread's signal mask.
+struct ProcessState {
+    char locale[256];
+    struct sigaction actions[NSIG];
+    sigset_t mask;
+};
+
+void Capture(ProcessState &state) {
+    memset(&state, 0, sizeof state);
+    snprintf(state.locale, sizeof state.locale, "%s", setlocale(LC_ALL, nullptr));
+    for (int signal = 1; signal < NSIG; ++signal) {
+        sigaction(signal, nullptr, &state.actions[signal]);
+    }
+    pthread_sigmask(SIG_SETMASK, nullptr, &state.mask);
+}
+
+bool SameState(const ProcessState &before, const ProcessState &after) {
+    bool same = strcmp(before.locale, after.locale) == 0;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        same = same && before.actions[signal].sa_handler == after.actions[signal].sa_handler &&
+               before.actions[signal].sa_flags == after.actions[signal].sa_flags;
+    }
+    for (int signal = 1; signal < NSIG; ++signal) {
+        same = same && sigismember(&before.mask, signal) == sigismember(&after.mask, signal);
+    }
+    return same;
+}
 
 int32_t CallPrompt() {
     if (strcmp(g_Prompt, "warn-release") == 0) {
@@ -86,7 +160,8 @@ Display *Grab(const char *what) {
 
 int Usage() {
     fprintf(stderr, "usage: kvz_x11_host warn-release|warn-debug|break-release|warn-final "
-                    "[--lines N] [--long] [--sample] [--own-handlers] [--threads N] "
+                    "[--lines N] [--long] [--sample] [--script NAME [--replaced]] "
+                    "[--own-handlers] [--check-process] [--threads N] "
                     "[--grab input|server]\n");
     return 64;
 }
@@ -102,7 +177,7 @@ int main(int argc, char **argv) {
         strcmp(g_Prompt, "break-release") != 0 && strcmp(g_Prompt, "warn-final") != 0) {
         return Usage();
     }
-    bool ownHandlers = false;
+    bool ownHandlers = false, checkProcess = false;
     int threads = 1;
     const char *grab = nullptr;
     Append(u"Index out of range");
@@ -122,9 +197,22 @@ int main(int argc, char **argv) {
                 u"Vertex buffer overflow: 65,536 vertices requested, 49,152 available.\n"
                 u"Mesh \u201cD\u00fcrer fa\u00e7ade\u201d \u2014 \u03a9\u03bc\u03ad\u03b3\u03b1, "
                 u"\u041f\u0440\u0438\u0432\u0435\u0442, 5 \u00d7 10\u207b\u00b3 m\u00b2, "
-                u"beyond the BMP: \U0001F600. The renderer keeps drawing, but the mesh is "
+                u"beyond the BMP: \U0001F600.\n"
+                u"Asset: C:/\u30d7\u30ed\u30b8\u30a7\u30af\u30c8/\u63cf\u753b/"
+                u"\u30e1\u30c3\u30b7\u30e5.cpp, \uc11c\uc6b8, \u05e9\u05dc\u05d5\u05dd, "
+                u"\u0645\u0631\u062d\u0628\u0627, cafe\u0301.\n"
+                u"The renderer keeps drawing, but the mesh is "
                 u"cut short and parts of it will be missing from the scene until it is "
                 u"reloaded with a smaller level of detail.");
+        } else if (strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
+            const char *name = argv[++i];
+            const bool replaced = i + 1 < argc && strcmp(argv[i + 1], "--replaced") == 0;
+            i += replaced ? 1 : 0;
+            if (!AppendScript(name, replaced)) {
+                return Usage();
+            }
+        } else if (strcmp(argv[i], "--check-process") == 0) {
+            checkProcess = true;
         } else if (strcmp(argv[i], "--own-handlers") == 0) {
             ownHandlers = true;
         } else if (strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
@@ -150,6 +238,16 @@ int main(int argc, char **argv) {
     }
 
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    ProcessState before;
+    if (checkProcess) {
+        // A locale other than the "C" every process starts in, as a host would set.
+        if (setlocale(LC_ALL, "C.UTF-8") == nullptr) {
+            fprintf(stderr, "kvz_x11_host: no C.UTF-8 locale\n");
+            return 70;
+        }
+        signal(SIGUSR1, SIG_IGN); // a disposition of the host's own
+        Capture(before);
+    }
     pthread_t ids[16];
     for (int i = 0; i < threads; ++i) {
         if (pthread_create(&ids[i], nullptr, PromptThread, nullptr) != 0) {
@@ -162,6 +260,11 @@ int main(int argc, char **argv) {
 
     if (grabber != nullptr) {
         XCloseDisplay(grabber);
+    }
+    if (checkProcess) {
+        ProcessState after;
+        Capture(after);
+        printf("process=%s\n", SameState(before, after) ? "kept" : "changed");
     }
     if (ownHandlers) {
         const bool kept = XSetErrorHandler(nullptr) == HostErrorHandler &&

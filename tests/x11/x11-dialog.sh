@@ -9,7 +9,8 @@
 # checks the prompt's result. Every wait is bounded; the host and Xvfb are killed by pid
 # at the end. Exits 77 (skipped) when Xvfb, xdotool or xprop is missing, unless CI is set.
 #
-# The case "screenshot" saves a picture of the dialog to OUTPUT.png (needs imagemagick);
+# The cases "scripts" and "core_fonts" copy their pictures into the directory
+# KVZ_X11_PICTURES names, when it is set. The case "screenshot" saves a picture of the dialog to OUTPUT.png (needs imagemagick);
 # docs/x11-dialog.png is made with it.
 set -u
 
@@ -162,6 +163,7 @@ answer() {
     case $1 in
     enter) xdotool key Return ;;
     escape) xdotool key Escape ;;
+    tab_enter) xdotool key Tab Return ;;
     click_ok) click_button OK ;;
     click_cancel) click_button Cancel ;;
     destroy) xdotool windowclose "$dialog" ;;
@@ -360,6 +362,102 @@ layout_case() {
     fi
     [ $((long_height - short_height)) -ge $((8 * line_height)) ] ||
         fail "long text: height $long_height (short text: $short_height)"
+    # A desktop at twice the resolution (Xft.dpi 192) gets text, margins and buttons of
+    # about twice the size.
+    xprop -root -format RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "Xft.dpi:	192" ||
+        fail "cannot set Xft.dpi"
+    measure
+    if [ $((width * 10)) -lt $((short_width * 17)) ] || [ $((height * 10)) -lt $((short_height * 17)) ]; then
+        fail "at 192 dpi ${width}x$height, at 96 dpi ${short_width}x$short_height"
+    fi
+    echo "96 dpi: ${short_width}x$short_height, 192 dpi: ${width}x$height"
+}
+
+# shoot OUTPUT KEYS RESULT [HOST OPTIONS...]: pictures the warn-release dialog the host
+# options give into OUTPUT, sets $shot_size to its WIDTHxHEIGHT, answers it with KEYS and
+# checks the result.
+shoot() {
+    local output=$1 keys=$2 result=$3
+    shift 3
+    start_host warn-release "$@"
+    find_dialog "Assertion Failure"
+    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    xdotool mousemove 0 0
+    sleep 0.3
+    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$output" || fail "import failed"
+    # shellcheck disable=SC2086 # one key or several
+    xdotool key $keys
+    expect_host "result=$result"
+    shot_size=${WIDTH}x$HEIGHT
+}
+
+# How many pixels two pictures differ in; every pixel when their sizes differ.
+pixels_differing() {
+    local size_a size_b
+    size_a=$(identify -format %wx%h "$1") size_b=$(identify -format %wx%h "$2")
+    if [ "$size_a" != "$size_b" ]; then
+        echo 1000000
+        return
+    fi
+    compare -metric AE -fuzz 10% "$1" "$2" null: 2>&1 | cut -d' ' -f1
+}
+
+colours() { convert "$1" -format %k info:; }
+
+# Boxes in other scripts, each pictured with its text and with U+FFFD in place of each
+# character beyond ASCII (the marks with their marks left out): the pictures must differ,
+# as they would not were the text drawn as U+FFFD; combining marks take no room of their
+# own. The text is anti-aliased, and the host's locale and signals are left as they were.
+scripts_case() {
+    need_tools Xvfb xdotool xprop import compare convert identify
+    start_xvfb
+    local script real replaced differ
+    for script in cjk rtl astral marks; do
+        shoot "$work/$script.png" Return 0 --script "$script" --check-process
+        grep -qx "process=kept" "$work/host.out" || fail "$script: the locale or signals changed"
+        real=$shot_size
+        shoot "$work/$script-replaced.png" Return 0 --script "$script" --replaced
+        replaced=$shot_size
+        differ=$(pixels_differing "$work/$script.png" "$work/$script-replaced.png")
+        echo "$script: $real, with U+FFFD $replaced, $differ pixels differ"
+        [ "$differ" -gt 100 ] || fail "$script: drawn as with U+FFFD ($differ pixels differ)"
+        if [ "$script" = marks ] && [ "$real" != "$replaced" ]; then
+            fail "combining marks took room of their own: $real, without them $replaced"
+        fi
+    done
+    [ "$(colours "$work/cjk.png")" -ge 20 ] || fail "the text is not anti-aliased"
+    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
+}
+
+# Where Xft cannot be loaded (a libXft.so.2 without its functions first on the library
+# path) or fontconfig finds no font (its own FONTCONFIG_FILE naming an empty
+# configuration), the box comes up with a core font, drawn in its few solid colours, and
+# answers keys.
+core_fonts_case() {
+    need_tools Xvfb xdotool xprop import convert
+    [ -n "${KVZ_NO_XFT_DIR:-}" ] || fail "KVZ_NO_XFT_DIR (tests/x11/CMakeLists.txt) is not set"
+    start_xvfb
+    printf '<?xml version="1.0"?>\n<fontconfig></fontconfig>\n' >"$work/no-fonts.conf"
+    local setup count
+    for setup in no_xft no_fonts; do
+        if [ "$setup" = no_xft ]; then
+            export LD_LIBRARY_PATH=$KVZ_NO_XFT_DIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+            shoot "$work/$setup.png" Return 0 --script cjk
+            shoot "$work/$setup.png" "Tab Return" 2 --script cjk
+            export LD_LIBRARY_PATH=${LD_LIBRARY_PATH#"$KVZ_NO_XFT_DIR"}
+        else
+            export FONTCONFIG_FILE=$work/no-fonts.conf
+            shoot "$work/$setup.png" Return 0 --script cjk
+            shoot "$work/$setup.png" "Tab Return" 2 --script cjk
+            unset FONTCONFIG_FILE
+        fi
+        count=$(colours "$work/$setup.png")
+        echo "$setup: $shot_size, $count colours"
+        [ "$count" -le 8 ] || fail "$setup: $count colours, not a core font's few"
+    done
+    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
 }
 
 no_display_case() {
@@ -394,8 +492,8 @@ no_display_case() {
 no_link_dependency_case() {
     local needed
     needed=$(readelf -d "$library" | grep NEEDED) || fail "readelf found no NEEDED entries"
-    if grep -qi 'libX' <<<"$needed"; then
-        fail "the library links X at load time: $needed"
+    if grep -qiE 'libX|fontconfig|freetype' <<<"$needed"; then
+        fail "the library links X or its fonts at load time: $needed"
     fi
 }
 
@@ -443,10 +541,13 @@ final.destroy) dialog_case warn-final "Assertion Failure" destroy 1 ;;
 final.delete) dialog_case warn-final "Assertion Failure" delete 1 ;;
 final.server_killed) dialog_case warn-final "Assertion Failure" server_killed 1 ;;
 release.server_stopped) dialog_case warn-release "Assertion Failure" server_stopped 2 ;;
+release.tab_enter) dialog_case warn-release "Assertion Failure" tab_enter 2 ;;
 release.two_threads) two_threads_case ;;
 release.ten_threads) ten_threads_case ;;
 fallback.stopped | fallback.silent | fallback.grab_input | fallback.grab_server) fallback_case "${case_name#fallback.}" ;;
 layout) layout_case ;;
+scripts) scripts_case ;;
+core_fonts) core_fonts_case ;;
 no_display) no_display_case ;;
 no_link_dependency) no_link_dependency_case ;;
 screenshot) screenshot_case ;;

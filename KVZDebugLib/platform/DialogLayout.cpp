@@ -1,0 +1,259 @@
+#include "KVZDebugLib/platform/DialogLayout.h"
+
+namespace kvz::platform {
+
+namespace {
+
+struct Range {
+    uint32_t first, last;
+};
+
+// Combining marks (Mn) of the blocks a report is likely to hold.
+constexpr Range kCombiningMarks[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD},   {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+    {0x05C4, 0x05C5}, {0x05C7, 0x05C7}, {0x0610, 0x061A},   {0x064B, 0x065F}, {0x0670, 0x0670},
+    {0x06D6, 0x06DC}, {0x06DF, 0x06E4}, {0x06E7, 0x06E8},   {0x06EA, 0x06ED}, {0x0900, 0x0902},
+    {0x093C, 0x093C}, {0x0941, 0x0948}, {0x094D, 0x094D},   {0x0E31, 0x0E31}, {0x0E34, 0x0E3A},
+    {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},   {0x20D0, 0x20F0}, {0x3099, 0x309A},
+    {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xE0100, 0xE01EF},
+};
+
+bool InRanges(uint32_t code, const Range *ranges, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (code >= ranges[i].first && code <= ranges[i].last) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsDigit(uint32_t code) {
+    return (code >= '0' && code <= '9') || (code >= 0x0660 && code <= 0x0669) ||
+           (code >= 0x06F0 && code <= 0x06F9);
+}
+
+// Spaces, punctuation and symbols: they take the direction of the text around them.
+bool IsNeutral(uint32_t code) {
+    const bool asciiLetter = (code | 0x20) >= 'a' && (code | 0x20) <= 'z';
+    return (code < 0x80 && !asciiLetter && !IsDigit(code)) || (code >= 0x80 && code < 0xC0) ||
+           (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F);
+}
+
+// One right-to-left run, [from, to), written into order back to front: each letter with
+// its marks, and each number, kept in its own order.
+void ReverseRun(const uint32_t *codes, int from, int to, uint16_t *order) {
+    int out = from;
+    for (int end = to; end > from;) {
+        int start = end - 1;
+        while (start > from && IsCombiningMark(codes[start])) {
+            --start;
+        }
+        if (IsDigit(codes[start])) {
+            while (start > from && IsDigit(codes[start - 1])) {
+                --start;
+            }
+        }
+        for (int i = start; i < end; ++i) {
+            order[out++] = static_cast<uint16_t>(i);
+        }
+        end = start;
+    }
+}
+
+// The widest part of [from, end) that fits in limit, from `from`; sets lastSpace to the
+// last space in it, or -1.
+int FitLine(const uint32_t *codes, int from, int end, Measure measure, int limit, int *lastSpace) {
+    int width = 0, at = from;
+    *lastSpace = -1;
+    while (at < end) {
+        const bool mark = IsCombiningMark(codes[at]);
+        const int w = mark ? 0 : measure.width(measure.context, codes[at]);
+        if (width + w > limit && at > from && !mark) {
+            // A space that does not fit is where the line ends.
+            *lastSpace = codes[at] == ' ' ? at : *lastSpace;
+            break;
+        }
+        if (codes[at] == ' ') {
+            *lastSpace = at;
+        }
+        width += w;
+        ++at;
+    }
+    return at;
+}
+
+int LineWidth(const uint32_t *codes, int from, int end, Measure measure) {
+    int width = 0;
+    for (int i = from; i < end; ++i) {
+        width += IsCombiningMark(codes[i]) ? 0 : measure.width(measure.context, codes[i]);
+    }
+    return width;
+}
+
+} // namespace
+
+bool IsCombiningMark(uint32_t code) {
+    return code >= 0x0300 &&
+           InRanges(code, kCombiningMarks, sizeof kCombiningMarks / sizeof kCombiningMarks[0]);
+}
+
+bool IsRightToLeft(uint32_t code) {
+    return (code >= 0x0590 && code <= 0x08FF && !IsDigit(code)) ||
+           (code >= 0xFB1D && code <= 0xFDFF) || (code >= 0xFE70 && code <= 0xFEFF) ||
+           (code >= 0x10800 && code <= 0x10FFF) || (code >= 0x1E800 && code <= 0x1EFFF);
+}
+
+int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextLine *lines,
+             int *lineCount) {
+    int widest = 0;
+    *lineCount = 0;
+    auto emit = [&](int start, int end) {
+        const int width = LineWidth(codes, start, end, measure);
+        widest = width > widest ? width : widest;
+        lines[(*lineCount)++] =
+            TextLine{static_cast<uint16_t>(start), static_cast<uint16_t>(end - start)};
+    };
+    for (int start = 0;;) {
+        int end = start;
+        while (end < count && codes[end] != '\n') {
+            ++end;
+        }
+        // The paragraph [start, end), wrapped.
+        for (int from = start;;) {
+            int lastSpace = -1;
+            const int at = FitLine(codes, from, end, measure, limit, &lastSpace);
+            if (at == end) {
+                emit(from, end);
+                break;
+            }
+            int cut = lastSpace > from ? lastSpace : at;
+            while (lastSpace > from && cut > from + 1 && codes[cut - 1] == ' ') {
+                --cut; // the spaces before the wrap go with it
+            }
+            emit(from, cut);
+            for (from = cut; from < end && codes[from] == ' ';) {
+                ++from;
+            }
+            if (from == end) {
+                break;
+            }
+        }
+        if (end == count) {
+            return widest;
+        }
+        start = end + 1;
+    }
+}
+
+void VisualOrder(const uint32_t *codes, int count, uint16_t *order) {
+    for (int i = 0; i < count; ++i) {
+        order[i] = static_cast<uint16_t>(i);
+    }
+    for (int i = 0; i < count;) {
+        if (!IsRightToLeft(codes[i])) {
+            ++i;
+            continue;
+        }
+        // The run goes on over right-to-left letters, marks and digits, and over neutrals
+        // only as far as another of those follows.
+        int last = i + 1;
+        for (int j = i + 1; j < count; ++j) {
+            const uint32_t code = codes[j];
+            if (IsRightToLeft(code) || IsCombiningMark(code) || IsDigit(code)) {
+                last = j + 1;
+            } else if (!IsNeutral(code)) {
+                break;
+            }
+        }
+        ReverseRun(codes, i, last, order);
+        i = last;
+    }
+}
+
+int DpiFromResources(const char *resources) {
+    constexpr int kDefault = 96;
+    static const char kName[] = "Xft.dpi";
+    for (const char *line = resources; line != nullptr && *line != 0;) {
+        size_t i = 0;
+        while (kName[i] != 0 && line[i] == kName[i]) {
+            ++i;
+        }
+        const char *at = line + i;
+        if (kName[i] == 0) {
+            while (*at == ' ' || *at == '\t') {
+                ++at;
+            }
+            if (*at == ':') {
+                ++at;
+                while (*at == ' ' || *at == '\t') {
+                    ++at;
+                }
+                int dpi = 0;
+                for (; *at >= '0' && *at <= '9' && dpi < 10000; ++at) {
+                    dpi = dpi * 10 + (*at - '0');
+                }
+                return dpi >= 48 && dpi <= 480 ? dpi : kDefault;
+            }
+        }
+        while (*at != 0 && *at != '\n') {
+            ++at;
+        }
+        line = *at == '\n' ? at + 1 : at;
+    }
+    return kDefault;
+}
+
+Spacing SpacingFor(int fontHeight) {
+    return Spacing{fontHeight + fontHeight / 4,
+                   (fontHeight * 5 + 4) / 8,
+                   (fontHeight * 3 + 3) / 4,
+                   fontHeight,
+                   fontHeight * 6,
+                   fontHeight * 20};
+}
+
+int WrapLimit(const Spacing &space, int digitWidth, int screenWidth) {
+    constexpr int kWrapColumns = 72;
+    int limit = kWrapColumns * digitWidth;
+    if (limit > screenWidth - 4 * space.margin) {
+        limit = screenWidth - 4 * space.margin;
+    }
+    return limit > 0 ? limit : 1;
+}
+
+DialogGeometry PlaceDialog(const LayoutInput &in) {
+    const Spacing &space = in.space;
+    int buttonWidth = space.minButtonWidth;
+    for (int i = 0; i < in.buttonCount; ++i) {
+        const int w = in.labelWidths[i] + 2 * space.labelPadding;
+        buttonWidth = w > buttonWidth ? w : buttonWidth;
+    }
+    const int buttonHeight = 2 * in.fontHeight;
+    const int buttonsWidth = in.buttonCount * buttonWidth + (in.buttonCount - 1) * space.gap;
+    const int bandHeight = buttonHeight + 2 * space.bandPadding;
+
+    DialogGeometry out = {};
+    int width = in.textWidth + 2 * space.margin;
+    width =
+        width < buttonsWidth + 2 * space.bandPadding ? buttonsWidth + 2 * space.bandPadding : width;
+    width = width < space.minWindowWidth ? space.minWindowWidth : width;
+    out.bandTop = 2 * space.margin + in.lineCount * in.lineHeight;
+    int height = out.bandTop + bandHeight;
+    if (height > in.screenHeight - 2 * space.margin) {
+        const int least = bandHeight + 2 * space.margin + in.lineHeight;
+        height = in.screenHeight - 2 * space.margin;
+        height = height < least ? least : height;
+        out.bandTop = height - bandHeight;
+    }
+    const int left = (in.screenWidth - width) / 2, top = (in.screenHeight - height) / 2;
+    out.window = Rect{left < 0 ? 0 : left, top < 0 ? 0 : top, width, height};
+    int buttonLeft = width - space.bandPadding - buttonsWidth;
+    for (int i = 0; i < in.buttonCount; ++i) {
+        out.buttons[i] =
+            Rect{buttonLeft, out.bandTop + space.bandPadding, buttonWidth, buttonHeight};
+        buttonLeft += buttonWidth + space.gap;
+    }
+    return out;
+}
+
+} // namespace kvz::platform
