@@ -73,24 +73,24 @@ bool ReadTracerPid() {
 #endif
 
 // The trap guard's shared state: how many traps are under way in the process, and the
-// disposition the first of them replaced. It is changed only under g_trapGuardOwner, a
+// disposition the first of them replaced. It is changed only under g_TrapGuardOwner, a
 // spin lock held for a few system calls with every signal blocked, so a signal handler on
 // the holder's thread can never wait for it. The lock names the holding process: a forked
 // child finds its parent's pid there and takes the lock over, with the counts it guarded.
-std::atomic<pid_t> g_trapGuardOwner{0};
-unsigned g_trapsUnderWay = 0;
-bool g_stepOverInstalled = false;
-struct sigaction g_savedTrapAction;
+std::atomic<pid_t> g_TrapGuardOwner{0};
+unsigned g_TrapsUnderWay = 0;
+bool g_StepOverInstalled = false;
+struct sigaction g_SavedTrapAction;
 
 void LockTrapGuard() {
     const pid_t self = getpid();
     for (;;) {
         pid_t owner = 0;
-        if (g_trapGuardOwner.compare_exchange_strong(owner, self)) {
+        if (g_TrapGuardOwner.compare_exchange_strong(owner, self)) {
             return;
         }
-        if (owner != self && g_trapGuardOwner.compare_exchange_strong(owner, self)) {
-            g_trapsUnderWay = 0; // the parent's traps are not this process's
+        if (owner != self && g_TrapGuardOwner.compare_exchange_strong(owner, self)) {
+            g_TrapsUnderWay = 0; // the parent's traps are not this process's
             return;
         }
         sched_yield();
@@ -98,7 +98,7 @@ void LockTrapGuard() {
 }
 
 void UnlockTrapGuard() {
-    g_trapGuardOwner.store(0);
+    g_TrapGuardOwner.store(0);
 }
 
 void StepOverTrap(int, siginfo_t *, void *context) {
@@ -142,7 +142,7 @@ void BeginTrap(TrapState *state) {
     memcpy(state->savedMask, &previous, sizeof previous);
 
     LockTrapGuard();
-    if (g_trapsUnderWay++ == 0 && !g_stepOverInstalled) {
+    if (g_TrapsUnderWay++ == 0 && !g_StepOverInstalled) {
         struct sigaction current;
         sigaction(SIGTRAP, nullptr, &current);
         bool isDefault = (current.sa_flags & SA_SIGINFO) == 0 &&
@@ -153,7 +153,7 @@ void BeginTrap(TrapState *state) {
             stepOver.sa_sigaction = StepOverTrap;
             stepOver.sa_flags = SA_SIGINFO;
             sigemptyset(&stepOver.sa_mask);
-            g_stepOverInstalled = sigaction(SIGTRAP, &stepOver, &g_savedTrapAction) == 0;
+            g_StepOverInstalled = sigaction(SIGTRAP, &stepOver, &g_SavedTrapAction) == 0;
         }
     }
     UnlockTrapGuard();
@@ -169,9 +169,9 @@ void EndTrap(const TrapState *state) {
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, nullptr);
     LockTrapGuard();
-    if (g_trapsUnderWay > 0 && --g_trapsUnderWay == 0 && g_stepOverInstalled) {
-        sigaction(SIGTRAP, &g_savedTrapAction, nullptr);
-        g_stepOverInstalled = false;
+    if (g_TrapsUnderWay > 0 && --g_TrapsUnderWay == 0 && g_StepOverInstalled) {
+        sigaction(SIGTRAP, &g_SavedTrapAction, nullptr);
+        g_StepOverInstalled = false;
     }
     UnlockTrapGuard();
     memcpy(&previous, state->savedMask, sizeof previous);

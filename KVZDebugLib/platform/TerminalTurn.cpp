@@ -23,7 +23,7 @@ constexpr int kWaitStepMs = 20;
 // The holder: its process id in the high half, its thread's id in the low half; 0 when
 // the turn is free. The process id tells a forked child that a turn its parent's thread
 // held at the fork is nobody's now.
-std::atomic<uint64_t> g_holder{0};
+std::atomic<uint64_t> g_Holder{0};
 
 uint64_t ThisThread() {
     uint32_t thread = 0;
@@ -45,12 +45,12 @@ uint64_t ThisThread() {
 bool TakeTerminalTurn() {
     const uint64_t me = ThisThread();
     for (;;) {
-        uint64_t holder = g_holder.load();
+        uint64_t holder = g_Holder.load();
         if (holder == me) {
             return false;
         }
         const bool free = holder == 0 || (holder >> 32) != (me >> 32);
-        if (free && g_holder.compare_exchange_weak(holder, me)) {
+        if (free && g_Holder.compare_exchange_weak(holder, me)) {
             return true;
         }
         if (!free) {
@@ -60,7 +60,7 @@ bool TakeTerminalTurn() {
 }
 
 void EndTerminalTurn() {
-    g_holder.store(0);
+    g_Holder.store(0);
 }
 
 } // namespace kvz::platform

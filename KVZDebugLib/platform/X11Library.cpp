@@ -14,8 +14,8 @@ pthread_mutex_t g_LoadLock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_XftLock = PTHREAD_MUTEX_INITIALIZER;
 LoadState g_XlibState = LoadState::NotTried;
 LoadState g_XftState = LoadState::NotTried;
-XlibFunctions g_xlib;
-XftFunctions g_xft;
+XlibFunctions g_Xlib;
+XftFunctions g_Xft;
 
 #define KVZ_X_RESOLVE(name)                                                                        \
     table.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));                           \
@@ -63,9 +63,9 @@ const XlibFunctions *LoadXlib() {
     pthread_mutex_lock(&g_LoadLock);
     if (g_XlibState == LoadState::NotTried) {
         g_XlibState =
-            LoadInto("libX11.so.6", g_xlib, ResolveXlib) ? LoadState::Ready : LoadState::Unusable;
+            LoadInto("libX11.so.6", g_Xlib, ResolveXlib) ? LoadState::Ready : LoadState::Unusable;
     }
-    const XlibFunctions *table = g_XlibState == LoadState::Ready ? &g_xlib : nullptr;
+    const XlibFunctions *table = g_XlibState == LoadState::Ready ? &g_Xlib : nullptr;
     pthread_mutex_unlock(&g_LoadLock);
     return table;
 }
@@ -74,11 +74,11 @@ const XftFunctions *LoadXft() {
     pthread_mutex_lock(&g_LoadLock);
     if (g_XftState == LoadState::NotTried) {
         // fontconfig first: libXft needs it, and a fontconfig loaded without Xft is harmless.
-        const bool ready = LoadInto("libfontconfig.so.1", g_xft, ResolveFc) &&
-                           LoadInto("libXft.so.2", g_xft, ResolveXft);
+        const bool ready = LoadInto("libfontconfig.so.1", g_Xft, ResolveFc) &&
+                           LoadInto("libXft.so.2", g_Xft, ResolveXft);
         g_XftState = ready ? LoadState::Ready : LoadState::Unusable;
     }
-    const XftFunctions *table = g_XftState == LoadState::Ready ? &g_xft : nullptr;
+    const XftFunctions *table = g_XftState == LoadState::Ready ? &g_Xft : nullptr;
     pthread_mutex_unlock(&g_LoadLock);
     return table;
 }
