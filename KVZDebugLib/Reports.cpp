@@ -32,7 +32,8 @@ struct PromptText {
 };
 
 void FormatDetail(PromptText &text, const KVZChar *format, va_list args, size_t *stringLength) {
-    text.detailLength = kvz::FormatTextV(text.detail, kDetailBufferSize, format, args, stringLength);
+    text.detailLength =
+        kvz::FormatTextV(text.detail, kDetailBufferSize, format, args, stringLength);
 }
 
 // Puts the composed text into ReportState, which this report holds.
