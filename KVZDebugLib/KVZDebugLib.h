@@ -92,9 +92,9 @@ KVZ_API EnterSafeModeHandler KVZ_CDECL _SetEnterSafeModeHandler(EnterSafeModeHan
 /* Formats the text and sends it to the debugger output exactly as formatted: no prefix,
  * no time stamp, no added line feed (end the text with one to make lines). Text past 1023
  * units is cut. Windows: OutputDebugStringW. Linux: standard error, in UTF-8, in one
- * write. Formats follow the Windows runtime's wide conventions: %s takes a KVZChar
- * string, %S or %hs a narrow one; a null string prints "(null)", a null format nothing,
- * and %n writes nothing. */
+ * write. Formats follow the Windows runtime's wide conventions (%s takes a KVZChar
+ * string, %S a narrow one); the rules, odd input included, are written out in the
+ * formatter's header, KVZDebugLib/text/Format.h in the source tree. */
 KVZ_API void KVZ_CDECL _DebugOutput(const KVZChar *format, ...);
 
 /* The prompts. Each composes its message, gives the safe-mode hook the message (or, with
