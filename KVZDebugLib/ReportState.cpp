@@ -11,46 +11,58 @@ namespace {
 // The holder's thread, 0 when the buffers are free. Taking them is one compare-and-swap,
 // so a signal handler can never find the claim half made.
 std::atomic<uintptr_t> g_Holder{0};
-// Touched only on the holder's thread, but its signal handlers read them too, so they are
-// atomics in program order: how many reports on it hold the buffers, and whether the
-// innermost is calling a hook, which is when the thread may take them again.
+// Touched only on the holder's thread, where its signal handlers may read them too: how
+// many reports on it hold the buffers, and whether the innermost is calling a hook, which
+// is when the thread may take them again. One thread needs no ordering between threads,
+// only in program order as its handlers see it, which the signal fences keep.
 std::atomic<unsigned> g_Depth{0};
 std::atomic<bool> g_InHook{false};
+
+void SetInHook(bool inHook) {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_InHook.store(inHook, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
 
 } // namespace
 
 SharedBuffers::SharedBuffers() : held(false) {
     const uintptr_t self = platform::CurrentThreadId();
     uintptr_t expected = 0;
-    if (g_Holder.compare_exchange_strong(expected, self)) {
-        g_Depth.store(1);
+    if (g_Holder.compare_exchange_strong(expected, self, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+        g_Depth.store(1, std::memory_order_relaxed);
         held = true;
-    } else if (expected == self && g_InHook.load()) {
+    } else if (expected == self && g_InHook.load(std::memory_order_relaxed)) {
         // A hook re-entering, or a signal handler that interrupted one: the report it
         // came from is waiting for the hook and does not touch the buffers meanwhile.
-        g_InHook.store(false);
-        g_Depth.fetch_add(1);
+        SetInHook(false);
+        g_Depth.store(g_Depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         held = true;
     }
+    std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 SharedBuffers::~SharedBuffers() {
     if (!held) {
         return;
     }
-    if (g_Depth.fetch_sub(1) == 1) {
-        g_Holder.store(0);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const unsigned depth = g_Depth.load(std::memory_order_relaxed) - 1;
+    g_Depth.store(depth, std::memory_order_relaxed);
+    if (depth == 0) {
+        g_Holder.store(0, std::memory_order_release);
     } else {
-        g_InHook.store(true); // back inside the outer hook
+        SetInHook(true); // back inside the outer hook
     }
 }
 
 void BeginHookCall() {
-    g_InHook.store(true);
+    SetInHook(true);
 }
 
 void EndHookCall() {
-    g_InHook.store(false);
+    SetInHook(false);
 }
 
 } // namespace kvz
