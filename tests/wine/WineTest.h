@@ -2,8 +2,13 @@
 // they happened, and wide text shown on the console.
 #pragma once
 
+// libstdc++ defines NOMINMAX itself when one of its headers comes first.
+#if !defined(WIN32_LEAN_AND_MEAN)
 #define WIN32_LEAN_AND_MEAN
+#endif
+#if !defined(NOMINMAX)
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <stdio.h>
