@@ -27,7 +27,7 @@ inline const KVZChar *PutLiteralRun(TextSink &sink, const KVZChar *f) {
 }
 
 // The common conversions with nothing between the % and the letter skip the parser:
-// the same writers, called with a constant empty spec, lose their padding code. Returns
+// the same writers, called with a constant empty conversion, lose their padding code. Returns
 // false for any other conversion.
 inline bool PutPlain(TextSink &sink, KVZChar conversion, va_list *args, bool *zeroUnit) {
     const Spec spec = PlainSpec(conversion);

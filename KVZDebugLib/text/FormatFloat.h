@@ -6,7 +6,7 @@
 
 namespace kvz {
 
-// Writes the value fetched as the spec's class (Double or LongDouble) in its field.
+// Writes the value fetched as the conversion's class (Double or LongDouble) in its field.
 void PutFloat(TextSink &sink, const Spec &spec, const Arg &arg);
 
 } // namespace kvz

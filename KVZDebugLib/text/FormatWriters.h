@@ -1,5 +1,5 @@
 // The formatter's leaf writers: one conversion's text, laid out in its field. Inline, so
-// that the plain conversions, which call them with an empty spec, lose the padding code.
+// that the plain conversions, which call them with an empty conversion, lose the padding code.
 #pragma once
 
 #include "KVZDebugLib/platform/Platform.h"
@@ -15,7 +15,7 @@ namespace kvz {
 
 // The field writer: every conversion is laid out as
 //   [spaces][prefix][zeros][body][spaces]
-// and calls this once for each padding, with `flags` telling the side: the spec's flags
+// and calls this once for each padding, with `flags` telling the side: the conversion's flags
 // for the spaces before, flags ^ kZero for the zeros, flags ^ kLeft for the spaces after.
 // A field of `length` units (prefix and body) is brought up to the width only on the
 // side whose flags are clear.
