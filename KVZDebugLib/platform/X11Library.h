@@ -52,6 +52,7 @@ namespace kvz::platform {
 
 // The libXft and libfontconfig functions the dialog draws its text with.
 #define KVZ_XFT_FUNCTIONS(X)                                                                       \
+    X(XftDefaultSet)                                                                               \
     X(XftDefaultSubstitute)                                                                        \
     X(XftFontOpenPattern)                                                                          \
     X(XftFontClose)                                                                                \
@@ -67,6 +68,7 @@ namespace kvz::platform {
     X(FcPatternDestroy)                                                                            \
     X(FcPatternAddString)                                                                          \
     X(FcPatternAddDouble)                                                                          \
+    X(FcPatternAddInteger)                                                                         \
     X(FcPatternGetCharSet)                                                                         \
     X(FcConfigSubstitute)                                                                          \
     X(FcDefaultSubstitute)                                                                         \

@@ -57,6 +57,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
         return;
     }
     touchedXft_ = true;
+    KeepNoClosedFonts();
     pattern_ = xft_->FcPatternCreate();
     if (pattern_ == nullptr) {
         UnlockXft();
@@ -70,6 +71,18 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     xft_->FcPatternAddDouble(pattern_, FC_DPI, dpi);
     xft_->FcConfigSubstitute(nullptr, pattern_, FcMatchPattern);
     UnlockXft();
+}
+
+// Xft keeps closed fonts for reuse and frees them only when the display closes, after the
+// X Rendering Extension may have let go of the display: freeing their glyphs then brings
+// the extension back for a display about to go, and a later display at the same address
+// was seen sending requests with that stale entry's opcodes. Fonts are freed when closed.
+void Typeface::KeepNoClosedFonts() {
+    FcPattern *settings = xft_->FcPatternCreate();
+    if (settings != nullptr) {
+        xft_->FcPatternAddInteger(settings, XFT_MAX_UNREF_FONTS, 0);
+        xft_->XftDefaultSet(dpy_, settings); // takes the pattern
+    }
 }
 
 bool Typeface::Open(int screen, const XRenderColor &text) {

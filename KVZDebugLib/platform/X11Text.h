@@ -43,6 +43,7 @@ class Typeface {
     void Draw(Drawable target, GC gc, int x, int baseline, const uint32_t *codes, int count);
 
   private:
+    void KeepNoClosedFonts();
     bool OpenXft(int screen, const XRenderColor &text);
     bool OpenCore(int screen);
     int FaceFor(uint32_t code, uint32_t *drawn);

@@ -49,7 +49,7 @@ trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
-    for log in "$work"/host.err "$work"/xvfb.log; do
+    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log; do
         if [ -s "$log" ]; then
             echo "--- $log" >&2
             tail -n 20 "$log" >&2
