@@ -29,5 +29,7 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
     fi
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Another install may hold dpkg's lock: wait for it rather than fail.
+wait_lock=(-o DPkg::Lock::Timeout=900)
+"${as_root[@]}" apt-get "${wait_lock[@]}" update -q
+"${as_root[@]}" apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}"
