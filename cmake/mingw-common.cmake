@@ -32,9 +32,16 @@ get_filename_component(KVZ_MINGW_GCC_DIR ${kvz_libgcc} DIRECTORY)
 set(kvz_cxx_include ${KVZ_MINGW_GCC_DIR}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${kvz_cxx_include} -isystem ${kvz_cxx_include}/${KVZ_MINGW_TRIPLE} -isystem ${kvz_cxx_include}/backward")
 
-# Linked with lld. The posix thread model's libstdc++ needs winpthread, and it is linked in
-# statically like the rest of the runtime, so nothing needs libwinpthread-1.dll.
-set(kvz_link "-fuse-ld=lld -L${KVZ_MINGW_GCC_DIR} -l:libwinpthread.a")
+# Linked with lld 16: lld 14 starts the export table at ordinal 0 and leaves that slot
+# empty, where Windows' own DLLs and MSVC's linker start at 1; lld 16 starts it at the
+# lowest ordinal the .def gives. The posix thread model's libstdc++ needs winpthread, and it
+# is linked in statically like the rest of the runtime, so nothing needs
+# libwinpthread-1.dll.
+find_program(KVZ_MINGW_LLD NAMES ld.lld-16 PATHS /usr/lib/llvm-16/bin)
+if(NOT KVZ_MINGW_LLD)
+    message(FATAL_ERROR "ld.lld-16 not found (Debian package lld-16)")
+endif()
+set(kvz_link "-fuse-ld=lld --ld-path=${KVZ_MINGW_LLD} -L${KVZ_MINGW_GCC_DIR} -l:libwinpthread.a")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${kvz_link}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${kvz_link}")
 # Programs carry the MinGW runtime inside them (libgcc, libstdc++, winpthread), so they run
