@@ -4,10 +4,13 @@
 # Debian's clang and lld build for the MinGW-w64 targets with MinGW-w64's headers and
 # runtime libraries (the g++-mingw-w64-*-posix packages), and write what GCC cannot:
 # CodeView debug information and a PDB beside the module, which Windows debuggers read.
+# clang 16, because clang 14 always records its command line, with the build's folders,
+# in the CodeView build information (clang 16 leaves it out on request:
+# -gno-codeview-command-line), so no two folders would give the same PDB.
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(CMAKE_C_COMPILER clang)
-set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER clang-16)
+set(CMAKE_CXX_COMPILER clang++-16)
 set(CMAKE_C_COMPILER_TARGET ${KVZ_MINGW_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${KVZ_MINGW_TRIPLE})
 set(CMAKE_RC_COMPILER ${KVZ_MINGW_TRIPLE}-windres)
@@ -22,7 +25,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# clang 14 does not recognise Debian's GCC folder name ("12-posix") as a version, so it
+# clang does not recognise Debian's GCC folder name ("12-posix") as a version, so it
 # finds neither libstdc++'s headers nor libstdc++ and libgcc themselves: name them. The
 # folder is the one MinGW's GCC reports for its libgcc.
 execute_process(COMMAND ${KVZ_MINGW_TRIPLE}-gcc-posix -print-libgcc-file-name
