@@ -9,9 +9,10 @@ endif()
 set(ENV{TZ} UTC)
 
 if(CPACK_GENERATOR STREQUAL "DEB")
-    # Installed under /usr, where the loader and pkg-config look, one package per group;
-    # each package's summary is the first line of its own description.
+    # Installed under /usr, where the loader and pkg-config look, stripped, one package per
+    # group; each package's summary is the first line of its own description.
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    set(CPACK_STRIP_FILES ON)
     set(CPACK_COMPONENTS_ALL ${CPACK_KVZ_DEB_COMPONENTS})
     set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
     unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)

@@ -1,7 +1,8 @@
 # The Debian packages (CPack's DEB generator), one per group of install components:
-#   libkvzdebuglib0          Runtime: libKVZDebugLib.so.0*, stripped, named after the soname
-#   libkvzdebuglib0-dbgsym   its debug information (a .ddeb, found by build ID)
-#   libkvzdebuglib-dev       Development: header, the .so link, CMake package, .pc
+#   libkvzdebuglib0      Runtime: libKVZDebugLib.so.0*, named after the soname, stripped
+#                        (the debug information stays in the .tar.gz: CPack 3.25's -dbgsym
+#                        package lists the build's own folders in its md5sums)
+#   libkvzdebuglib-dev   Development: header, the .so link, CMake package, .pc
 # Each has /usr/share/doc/<package>/copyright, LICENSE in Debian's machine-readable format,
 # and changelog.gz, a Debian changelog of this version; neither goes into the archives.
 set(KVZ_DEB_MAINTAINER "The KVZDebugLib developers <kvzdebuglib@example.org>" CACHE STRING
@@ -81,7 +82,6 @@ file(WRITE ${kvz_deb_dir}/symbols
      "* Build-Depends-Package: ${kvz_deb_dev}\n${kvz_exports}\n")
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers
                                            ${kvz_deb_dir}/symbols)
-set(CPACK_DEBIAN_LIB_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${kvz_deb_dev})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
