@@ -55,6 +55,10 @@ install(FILES ${PROJECT_BINARY_DIR}/KVZDebugLibConfig.cmake
         DESTINATION ${kvz_cmake_dir} COMPONENT Development)
 
 if(NOT WIN32)
+    # The prefix, relative to the .pc file's own folder: as many levels up as the library
+    # folder is deep (lib, or lib/x86_64-linux-gnu where GNUInstallDirs picks Debian's).
+    file(RELATIVE_PATH kvz_pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+    string(REGEX REPLACE "/$" "" kvz_pc_to_prefix "${kvz_pc_to_prefix}")
     configure_file(${PROJECT_SOURCE_DIR}/cmake/KVZDebugLib.pc.in
                    ${PROJECT_BINARY_DIR}/KVZDebugLib.pc @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/KVZDebugLib.pc
