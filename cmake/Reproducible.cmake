@@ -28,8 +28,8 @@ endif()
 
 # The folders the build ran in stay out of the products: __FILE__ and debug information
 # name sources relative to the project (examples/Demo.cpp) and the build folder as ".",
-# which is where a debugger started in the source folder finds them. clang 14 tries the
-# longer prefix first, GCC the later option, so the build folder (perhaps inside the
-# source folder) comes last.
+# which is where a debugger started in the source folder finds them. clang applies the
+# longer of two matching prefixes, GCC the later option, so the build folder (perhaps
+# inside the source folder) comes last.
 add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}/="
                     "-ffile-prefix-map=${PROJECT_BINARY_DIR}=.")
