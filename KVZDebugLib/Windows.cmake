@@ -1,9 +1,19 @@
 # KVZDebugLib.dll: exports and ordinals from the .def file, the C and C++ runtimes linked
 # in, and two import libraries beside it: MinGW's libKVZDebugLib.dll.a and an MSVC-style
 # KVZDebugLib.lib.
-target_sources(KVZDebugLib PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/platform/WindowsNarrow.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def)
+target_sources(KVZDebugLib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform/WindowsNarrow.cpp)
+# lld records its command line in the PDB, so the .def is named there relative to the
+# folder the linker runs in (Ninja links in the top build folder, Make in this one's), from
+# a copy in the build folder: the same name wherever the source and the build lie.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.def
+               COPYONLY)
+if(CMAKE_GENERATOR MATCHES "Ninja")
+    set(kvz_link_dir ${CMAKE_BINARY_DIR})
+else()
+    set(kvz_link_dir ${CMAKE_CURRENT_BINARY_DIR})
+endif()
+file(RELATIVE_PATH kvz_def ${kvz_link_dir} ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.def)
+target_link_options(KVZDebugLib PRIVATE ${kvz_def})
 target_compile_definitions(KVZDebugLib PRIVATE KVZDEBUGLIB_BUILDING)
 
 # The version resource: file and product version, product name, original file name.
@@ -14,7 +24,7 @@ target_sources(KVZDebugLib PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.rc)
 
 # The module is KVZDebugLib.dll, not MinGW's customary libKVZDebugLib.dll.
 set_target_properties(KVZDebugLib PROPERTIES PREFIX "" LINK_DEPENDS
-                      ${CMAKE_CURRENT_LIST_DIR}/KVZDebugLib.def)
+                      ${CMAKE_CURRENT_BINARY_DIR}/KVZDebugLib.def)
 
 # libgcc, libstdc++ and winpthread go inside the module, so that it imports nothing but
 # system DLLs. Only the .def file's eleven names are exported.
@@ -47,9 +57,13 @@ endif()
 # directory names that PDB with its GUID and age. A fallback's stop is then shown in the
 # export's own frame, with its name and source line. The DLL names the PDB without the
 # build's folder; debuggers look for it beside the module.
-target_compile_options(kvz_core PRIVATE -g -gcodeview)
-target_compile_options(KVZDebugLib PRIVATE -g -gcodeview)
-target_link_options(KVZDebugLib PRIVATE "LINKER:--pdb=" "LINKER:--Xlink=-pdbaltpath:%_PDB%")
+target_compile_options(kvz_core PRIVATE -g -gcodeview -gno-codeview-command-line)
+target_compile_options(KVZDebugLib PRIVATE -g -gcodeview -gno-codeview-command-line)
+# The same sources give the same bytes: the header's time stamp and the PDB's GUID are
+# hashes of the contents (-Brepro), and the PDB names sources relative to the project
+# (-pdbsourcepath:. keeps the relative names that -ffile-prefix-map gave them).
+target_link_options(KVZDebugLib PRIVATE "LINKER:--pdb=" "LINKER:--Xlink=-pdbaltpath:%_PDB%"
+                    "LINKER:--Xlink=-Brepro" "LINKER:--Xlink=-pdbsourcepath:.")
 # MinGW's runtime objects, built by GCC, bring DWARF sections along, which no Windows
 # debugger reads: they are dropped from the DLL (three times its size otherwise).
 find_program(KVZ_LLVM_OBJCOPY NAMES llvm-objcopy llvm-objcopy-14 REQUIRED)

@@ -4,10 +4,13 @@
 # Debian's clang and lld build for the MinGW-w64 targets with MinGW-w64's headers and
 # runtime libraries (the g++-mingw-w64-*-posix packages), and write what GCC cannot:
 # CodeView debug information and a PDB beside the module, which Windows debuggers read.
+# clang 16, because clang 14 always records its command line, with the build's folders,
+# in the CodeView build information (clang 16 leaves it out on request:
+# -gno-codeview-command-line), so no two folders would give the same PDB.
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(CMAKE_C_COMPILER clang)
-set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER clang-16)
+set(CMAKE_CXX_COMPILER clang++-16)
 set(CMAKE_C_COMPILER_TARGET ${KVZ_MINGW_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${KVZ_MINGW_TRIPLE})
 set(CMAKE_RC_COMPILER ${KVZ_MINGW_TRIPLE}-windres)
@@ -22,7 +25,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# clang 14 does not recognise Debian's GCC folder name ("12-posix") as a version, so it
+# clang does not recognise Debian's GCC folder name ("12-posix") as a version, so it
 # finds neither libstdc++'s headers nor libstdc++ and libgcc themselves: name them. The
 # folder is the one MinGW's GCC reports for its libgcc.
 execute_process(COMMAND ${KVZ_MINGW_TRIPLE}-gcc-posix -print-libgcc-file-name
@@ -32,9 +35,16 @@ get_filename_component(KVZ_MINGW_GCC_DIR ${kvz_libgcc} DIRECTORY)
 set(kvz_cxx_include ${KVZ_MINGW_GCC_DIR}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${kvz_cxx_include} -isystem ${kvz_cxx_include}/${KVZ_MINGW_TRIPLE} -isystem ${kvz_cxx_include}/backward")
 
-# Linked with lld. The posix thread model's libstdc++ needs winpthread, and it is linked in
-# statically like the rest of the runtime, so nothing needs libwinpthread-1.dll.
-set(kvz_link "-fuse-ld=lld -L${KVZ_MINGW_GCC_DIR} -l:libwinpthread.a")
+# Linked with lld 16: lld 14 starts the export table at ordinal 0 and leaves that slot
+# empty, where Windows' own DLLs and MSVC's linker start at 1; lld 16 starts it at the
+# lowest ordinal the .def gives. The posix thread model's libstdc++ needs winpthread, and it
+# is linked in statically like the rest of the runtime, so nothing needs
+# libwinpthread-1.dll.
+find_program(KVZ_MINGW_LLD NAMES ld.lld-16 PATHS /usr/lib/llvm-16/bin)
+if(NOT KVZ_MINGW_LLD)
+    message(FATAL_ERROR "ld.lld-16 not found (Debian package lld-16)")
+endif()
+set(kvz_link "-fuse-ld=lld --ld-path=${KVZ_MINGW_LLD} -L${KVZ_MINGW_GCC_DIR} -l:libwinpthread.a")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${kvz_link}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${kvz_link}")
 # Programs carry the MinGW runtime inside them (libgcc, libstdc++, winpthread), so they run

@@ -45,7 +45,7 @@ for preset in linux asan tsan; do
 done
 
 # Further suites each print their own "N passed, N failed" line last.
-for suite in tools/test-windows.sh tools/test-fuzz.sh tools/lint.sh; do
+for suite in tools/test-windows.sh tools/test-reproducible.sh tools/test-fuzz.sh tools/lint.sh; do
     echo "=== $suite"
     if [ ! -x "$suite" ]; then
         echo "=== $suite: MISSING (not found or not executable)"

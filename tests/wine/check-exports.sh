@@ -1,6 +1,7 @@
 #!/bin/sh
 # Reads KVZDebugLib.dll's export and import tables from the file: exactly the names and
-# ordinals the .def gives, and imports from system DLLs only.
+# ordinals the .def gives, from ordinal base 1 with no empty slot, and imports from system
+# DLLs only.
 #   check-exports.sh <objdump> <KVZDebugLib.dll> <KVZDebugLib.def>
 set -eu
 objdump=$1
@@ -19,14 +20,16 @@ names=$(printf '%s\n' "$table" | awk -v base="${base:-0}" '
     /\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
     on && /^[ \t]*\[ *[0-9]+\]/ { gsub(/[\[\]]/, " "); print $1 + base, $2; next }
     on && NF == 0 { on = 0 }')
-addresses=$(printf '%s\n' "$table" | grep -c 'Export RVA' || true)
+# The export directory's own count of addresses (hex), which an empty slot would raise.
+addresses=$(printf '%s\n' "$table" |
+    sed -n 's/^[ \t]*Export Address Table[ \t]*\([0-9a-fA-F]\{8\}\)$/\1/p' | head -n 1)
+addresses=$((0x${addresses:-0}))
 dlls=$(printf '%s\n' "$table" | sed -n 's/^[ \t]*DLL Name: //p' | sort -u)
 
 status=0
-# GNU ld starts the address table at ordinal 1; lld 14 starts it at 0 and leaves that
-# slot empty (the count of addresses below holds either way).
-if [ "$base" != 1 ] && [ "$base" != 0 ]; then
-    echo "FAILED: ordinal base is '$base', not 1 (or 0 with an empty first slot)"
+# The address table starts at ordinal 1, as in Windows' own DLLs, with no empty slot.
+if [ "$base" != 1 ]; then
+    echo "FAILED: ordinal base is '$base', not 1"
     status=1
 fi
 if [ "$names" != "$expected" ]; then

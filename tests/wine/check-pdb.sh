@@ -1,7 +1,8 @@
 #!/bin/sh
 # Reads KVZDebugLib.dll and the KVZDebugLib.pdb beside it: the DLL's debug directory names
 # that PDB by file name alone, with the PDB's own GUID and age, and every export's address
-# resolves through the PDB to the export's name and a line of the library's sources.
+# resolves through the PDB to the export's name and a line of the library's sources, named
+# relative to the project as in a release PDB (KVZDebugLib\Reports.cpp).
 #   check-pdb.sh <objdump> <KVZDebugLib.dll>
 # Needs llvm-readobj, llvm-pdbutil and llvm-symbolizer (Debian llvm).
 set -eu
@@ -49,7 +50,7 @@ for name in $(printf '%s\n' "$exports" | cut -d' ' -f1); do
     where=$(sh "$here/symbolize.sh" "$dll" "$address")
     echo "  $name at $address: $where"
     case $where in
-    "$name "*KVZDebugLib/*:[1-9]*) count=$((count + 1)) ;;
+    "$name KVZDebugLib\\"*:[1-9]*) count=$((count + 1)) ;;
     *) fail "$name's address does not resolve to $name and a source line" ;;
     esac
 done

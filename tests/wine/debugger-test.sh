@@ -33,7 +33,7 @@ while read -r word name rva_word rva; do
     where=$(sh "$here/symbolize.sh" "$dll" "$address")
     echo "stop in $name at $address resolves to: $where"
     case $where in
-    "$name "*KVZDebugLib/*:[1-9]*) stops=$((stops + 1)) ;;
+    "$name KVZDebugLib\\"*:[1-9]*) stops=$((stops + 1)) ;;
     *)
         echo "FAILED: the stop in $name does not resolve to $name and a source line"
         status=1

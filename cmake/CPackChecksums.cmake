@@ -1,0 +1,27 @@
+# CPack post-build script: SHA256SUMS beside the packages (the form `sha256sum -c` reads).
+# CPack runs it once per generator, so the lines of the packages just made replace those
+# of the same names, and lines of files no longer there are dropped.
+set(kvz_sums_file "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
+set(kvz_names)
+if(EXISTS "${kvz_sums_file}")
+    file(STRINGS "${kvz_sums_file}" kvz_lines)
+    foreach(kvz_line IN LISTS kvz_lines)
+        if(kvz_line MATCHES "^([0-9a-f]+)  (.+)$" AND EXISTS "${CPACK_PACKAGE_DIRECTORY}/${CMAKE_MATCH_2}")
+            list(APPEND kvz_names "${CMAKE_MATCH_2}")
+            set(kvz_sum_${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
+        endif()
+    endforeach()
+endif()
+# The packages are still in the staging folder; CPack copies them beside SHA256SUMS next.
+foreach(kvz_file IN LISTS CPACK_PACKAGE_FILES)
+    get_filename_component(kvz_name "${kvz_file}" NAME)
+    file(SHA256 "${kvz_file}" kvz_sum_${kvz_name})
+    list(APPEND kvz_names "${kvz_name}")
+endforeach()
+list(REMOVE_DUPLICATES kvz_names)
+list(SORT kvz_names)
+set(kvz_text "")
+foreach(kvz_name IN LISTS kvz_names)
+    string(APPEND kvz_text "${kvz_sum_${kvz_name}}  ${kvz_name}\n")
+endforeach()
+file(WRITE "${kvz_sums_file}" "${kvz_text}")
