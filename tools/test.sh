@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing and runs every test: the Linux build, the sanitizer builds,
-# and the Windows builds under Wine. Ends with one line: "N passed, N failed".
+# the AArch64 build (under qemu-aarch64) and the Windows builds under Wine. Ends with one
+# line: "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh || exit 1
@@ -40,7 +41,7 @@ run_ctest_preset() {
     [ "$bad" -eq 0 ] || suites_failed+=("$preset")
 }
 
-for preset in linux asan tsan; do
+for preset in linux asan tsan aarch64; do
     run_ctest_preset "$preset"
 done
 
