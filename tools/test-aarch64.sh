@@ -9,7 +9,7 @@
 # list below changes. Where Debian's archive cannot be reached to make it, the tests are
 # reported as not run (on CI that is a failure).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 source_dir=$PWD
 vm=$source_dir/build/aarch64-vm
 build=$source_dir/build/aarch64
