@@ -21,6 +21,11 @@ if(WIN32)
 else()
     string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
     set(CPACK_GENERATOR TGZ DEB)
+    if(CMAKE_CROSSCOMPILING)
+        # A .deb takes its architecture and dependencies from the build machine's dpkg,
+        # which would mislabel it: a cross build makes the archive alone.
+        set(CPACK_GENERATOR TGZ)
+    endif()
     set(CPACK_DEBIAN_PACKAGE_NAME kvzdebuglib)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "KVZDebugLib developers")
