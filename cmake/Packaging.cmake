@@ -26,6 +26,11 @@ if(WIN32)
 else()
     string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
     set(CPACK_GENERATOR TGZ DEB)
+    if(CMAKE_CROSSCOMPILING)
+        # A .deb takes its architecture and dependencies from the build machine's dpkg,
+        # which would mislabel it: a cross build makes the archive alone.
+        set(CPACK_GENERATOR TGZ)
+    endif()
     include(${CMAKE_CURRENT_LIST_DIR}/DebianPackages.cmake)
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})

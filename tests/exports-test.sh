@@ -13,7 +13,7 @@ if [ -z "$expected" ] || [ "$expected" != "$windows" ]; then
     diff <(echo "$expected") <(echo "$windows")
     exit 1
 fi
-actual=$(nm -D --defined-only "$library" | awk '{print $3}' | sort)
+actual=$("${NM:-nm}" -D --defined-only "$library" | awk '{print $3}' | sort)
 echo "$actual"
 if [ "$actual" != "$expected" ]; then
     echo "exports-test: FAIL: the module's exports differ from those the version script names"
@@ -21,7 +21,7 @@ if [ "$actual" != "$expected" ]; then
     exit 1
 fi
 # No link-time dependency on X or anything beyond the C and C++ runtimes.
-needed=$(objdump -p "$library" | awk '/NEEDED/ {print $2}')
+needed=$("${OBJDUMP:-objdump}" -p "$library" | awk '/NEEDED/ {print $2}')
 echo "needs: $needed"
 if echo "$needed" | grep -qi 'x11\|xcb'; then
     echo "exports-test: FAIL: the module links X at load time"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing and runs every test: the Linux build, the sanitizer builds,
-# and the Windows builds under Wine. Ends with one line: "N passed, N failed".
+# the AArch64 build (under qemu-aarch64, and on an AArch64 kernel under
+# qemu-system-aarch64) and the Windows builds under Wine. Ends with one line:
+# "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh || exit 1
@@ -40,12 +42,13 @@ run_ctest_preset() {
     [ "$bad" -eq 0 ] || suites_failed+=("$preset")
 }
 
-for preset in linux asan tsan; do
+for preset in linux asan tsan aarch64; do
     run_ctest_preset "$preset"
 done
 
 # Further suites each print their own "N passed, N failed" line last.
-for suite in tools/test-windows.sh tools/test-reproducible.sh tools/test-fuzz.sh tools/lint.sh; do
+for suite in tools/test-aarch64.sh tools/test-windows.sh tools/test-reproducible.sh tools/test-fuzz.sh \
+    tools/lint.sh; do
     echo "=== $suite"
     if [ ! -x "$suite" ]; then
         echo "=== $suite: MISSING (not found or not executable)"

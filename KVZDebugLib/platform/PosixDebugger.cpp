@@ -101,14 +101,8 @@ void UnlockTrapGuard() {
     g_TrapGuardOwner.store(0);
 }
 
-void StepOverTrap(int, siginfo_t *, void *context) {
-#if defined(__aarch64__) && defined(__linux__)
-    // brk does not advance the program counter.
-    static_cast<ucontext_t *>(context)->uc_mcontext.pc += 4;
-#else
-    (void)context; // int3 has already advanced the instruction pointer.
-#endif
-}
+// Every trap (Trap.h) leaves the program counter past itself, so returning steps over it.
+void StepOverTrap(int, siginfo_t *, void *) {}
 
 } // namespace
 
@@ -131,8 +125,9 @@ bool IsDebuggerAttached() {
 // (strace) hands SIGTRAP back, and its default action would end the process, so while any
 // trap runs a handler that steps over it stands in for the default. A host's own handler
 // is left in place: the host has chosen what SIGTRAP means to it. A blocked SIGTRAP from
-// the trap instruction would end the process whatever the handler, so it is unblocked on
-// this thread for the trap's duration.
+// int3 would end the process whatever the handler (and one sent by the AArch64 trap would
+// wait, to strike after the trap's guard is gone), so it is unblocked on this thread for
+// the trap's duration.
 void BeginTrap(TrapState *state) {
     static_assert(sizeof(sigset_t) <= sizeof state->savedMask);
     sigset_t all;

@@ -10,6 +10,7 @@
 // --tty KEYS  give the host a pseudo-terminal as its controlling terminal (raw mode), and
 //             type the next of KEYS at each question a prompt asks there
 #include <elf.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ptrace.h>
+#include <sys/uio.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -167,6 +169,44 @@ std::string ExportAt(pid_t pid, unsigned long address) {
     return text;
 }
 
+unsigned long ProgramCounter(pid_t pid) {
+    struct user_regs_struct regs;
+    struct iovec vector = {&regs, sizeof regs};
+    if (ptrace(PTRACE_GETREGSET, pid, reinterpret_cast<void *>(NT_PRSTATUS), &vector) != 0) {
+        Fail("cannot read the host's registers");
+    }
+#if defined(__x86_64__)
+    return regs.rip;
+#elif defined(__aarch64__)
+    return regs.pc;
+#endif
+}
+
+// Where the library's trap lies, for a SIGTRAP stop that is one; 0 for any other SIGTRAP.
+// A continue resumes at the stop's program counter, so the trap must lie just before it.
+unsigned long TrapAddress(pid_t pid) {
+    siginfo_t info;
+    ptrace(PTRACE_GETSIGINFO, pid, nullptr, &info);
+    unsigned long pc = ProgramCounter(pid);
+#if defined(__x86_64__)
+    // int3 has run: the instruction pointer is just past it.
+    return info.si_code == SI_KERNEL || info.si_code == TRAP_BRKPT ? pc - 1 : 0;
+#elif defined(__aarch64__)
+    // The host sent the signal to itself with tgkill, the system call just before the
+    // program counter.
+    if (info.si_code != SI_TKILL || info.si_pid != pid) {
+        return 0;
+    }
+    const unsigned long kSvc0 = 0xd4000001;
+    errno = 0;
+    long word = ptrace(PTRACE_PEEKTEXT, pid, reinterpret_cast<void *>(pc - 4), nullptr);
+    if (errno != 0 || (static_cast<unsigned long>(word) & 0xffffffffUL) != kSvc0) {
+        Fail("SIGTRAP from the host, but not just past a system call");
+    }
+    return pc - 4;
+#endif
+}
+
 // Takes the tracee's stops until it ends; returns the exports the traps lay in.
 std::vector<std::string> Trace(pid_t pid, int &exitStatus) {
     std::vector<std::string> stops;
@@ -188,13 +228,9 @@ std::vector<std::string> Trace(pid_t pid, int &exitStatus) {
         if (event != 0) {
             deliver = 0; // exec or a ptrace stop of our own asking
         } else if (signal == SIGTRAP) {
-            siginfo_t info;
-            ptrace(PTRACE_GETSIGINFO, pid, nullptr, &info);
-            struct user_regs_struct regs;
-            ptrace(PTRACE_GETREGS, pid, nullptr, &regs);
-            if (info.si_code == SI_KERNEL || info.si_code == TRAP_BRKPT) {
-                // int3 has run: the instruction pointer is just past it.
-                stops.push_back(ExportAt(pid, regs.rip - 1));
+            unsigned long trap = TrapAddress(pid);
+            if (trap != 0) {
+                stops.push_back(ExportAt(pid, trap));
             } else {
                 deliver = signal;
             }

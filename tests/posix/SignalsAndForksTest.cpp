@@ -43,8 +43,12 @@ void OnSignal(int) {
 
 // The smallest stack a host commonly gives its handlers, with an unmapped page below it so
 // that using more ends the process. Sanitizers' frames are larger: they get more room.
+// AArch64's kernel puts a larger frame of its own there (MINSIGSTKSZ 5120, against 2048 on
+// x86-64): the handler gets the same room above it.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr size_t kSignalStackSize = 64 * 1024;
+#elif defined(__aarch64__)
+constexpr size_t kSignalStackSize = 11 * 1024;
 #else
 constexpr size_t kSignalStackSize = 8 * 1024;
 #endif
