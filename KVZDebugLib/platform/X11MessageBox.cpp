@@ -412,9 +412,10 @@ Display *OpenDisplay(const XlibFunctions &xlib, const char *name) {
         }
         Display *display = xlib.XOpenDisplay(name);
         CloseProbe(&probe);
-        if (display != nullptr || !probe.accepted || MonotonicMs() >= deadline) {
+        if (display != nullptr || !probe.accepted || MonotonicMs() + kRetryPauseMs >= deadline) {
             return display;
         }
+        poll(nullptr, 0, kRetryPauseMs);
     }
 }
 

@@ -156,10 +156,6 @@ Setup AskSetup(int fd, int64_t deadline, bool *accepted) {
     return got == 0 || errno == ECONNRESET ? Setup::HungUp : Setup::Absent;
 }
 
-// A connection hung up in setup is made again after a pause of this many milliseconds,
-// while the deadline allows.
-constexpr int kRetryPauseMs = 10;
-
 ProbeResult ProbeAddress(const sockaddr *address, socklen_t length, int64_t deadline,
                          ProbeConnection *kept) {
     for (;;) {

@@ -9,6 +9,8 @@ namespace kvz::platform {
 
 // How long the dialog waits for its server at any one time, in milliseconds.
 constexpr int kX11DeadlineMs = 3000;
+// A connection hung up in setup is made again after this pause, while the deadline allows.
+constexpr int kRetryPauseMs = 10;
 
 // Milliseconds on the monotonic clock.
 int64_t MonotonicMs();
