@@ -120,6 +120,7 @@ expect_host() {
     local status=$?
     host_pid=
     [ "$status" -eq 0 ] || fail "the host ended with status $status: $(cat "$work/host.out")"
+    ! grep -q '^errno=' "$work/host.out" || fail "a prompt changed errno: $(cat "$work/host.out")"
     local line
     for line in "$@"; do
         grep -qx "$line" "$work/host.out" || fail "expected '$line', the host printed: $(cat "$work/host.out")"
@@ -387,6 +388,7 @@ fallback_case() {
         [ "$status" -eq 0 ] || fail "DISPLAY '$display': status $status"
         grep -qx "result=0" "$work/host.out" ||
             fail "DISPLAY '$display': expected 0 (not shown), got $(cat "$work/host.out")"
+        ! grep -q '^errno=' "$work/host.out" || fail "DISPLAY '$display': errno changed: $(cat "$work/host.out")"
         echo "DISPLAY '$display': not shown, after $(($(now_ms) - started)) ms"
     done
 }
