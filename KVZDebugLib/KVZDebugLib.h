@@ -51,6 +51,14 @@ typedef int32_t(KVZ_CDECL *AssertionFailedExHandler)(intptr_t, intptr_t, intptr_
  * _EnterSafeMode the argument is whatever the host passed. */
 typedef int32_t(KVZ_CDECL *EnterSafeModeHandler)(void *);
 
+/* The host's error codes. Every export returns with errno and, on Windows, the calling
+ * thread's last-error value (GetLastError) as they were at the call, on every path: text
+ * sent or not, a box answered, not shown or cut short, the terminal prompt, the stop in
+ * an attached debugger. A hook the library calls starts with the host's values, and what
+ * it leaves is kept: the forwarding entry points return with what their hook left, a
+ * prompt with what its safe-mode hook left. On Windows the value is put back through
+ * SetLastError, and only where the library's own calls had changed it. */
+
 /* What the OK/CANCEL prompts return. */
 typedef enum ReportChoice {
     Continue = 0, /* the person pressed OK */

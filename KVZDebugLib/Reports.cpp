@@ -6,6 +6,7 @@
 // and that a report which cannot hold them (another thread has them, or it runs in a
 // signal handler that interrupted one) still goes on at once with text of its own.
 #include "KVZDebugLib/Frames.h"
+#include "KVZDebugLib/HostErrors.h"
 #include "KVZDebugLib/ReportState.h"
 #include "KVZDebugLib/text/Format.h"
 
@@ -44,9 +45,10 @@ void Publish(const PromptText &text, bool withDetail) {
     memcpy(g_ReportState.MessageBuffer, text.message, (text.messageLength + 1) * sizeof(KVZChar));
 }
 
-// Calls the safe-mode hook, if one is installed, with the message. The slot is read once.
-// Returns whether there was a hook.
-bool CallSafeModeHook(KVZChar *message, bool held) {
+// Calls the safe-mode hook, if one is installed, with the message and the host's error
+// codes; what it leaves of them is kept. The slot is read once. Returns whether there
+// was a hook.
+bool CallSafeModeHook(KVZChar *message, bool held, kvz::HostErrorsKept &kept) {
     EnterSafeModeHandler hook = g_ReportState.EnterSafeMode.load(std::memory_order_acquire);
     if (hook == nullptr) {
         return false;
@@ -54,7 +56,9 @@ bool CallSafeModeHook(KVZChar *message, bool held) {
     if (held) {
         kvz::BeginHookCall();
     }
+    kept.BeforeHook();
     hook(message);
+    kept.AfterHook();
     if (held) {
         kvz::EndHookCall();
     }
@@ -84,7 +88,7 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
 } // namespace
 
 // The safe-mode step, expanded in each prompt's own body so that the trap lies there.
-#define SafeModeStep(text, withDetail)                                                             \
+#define SafeModeStep(text, withDetail, kept)                                                       \
     do {                                                                                           \
         kvz::SharedBuffers shared;                                                                 \
         if (shared.held) {                                                                         \
@@ -92,13 +96,14 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
         }                                                                                          \
         /* The hook is handed MessageBuffer itself, or else the report's own message. */           \
         if (!CallSafeModeHook(shared.held ? g_ReportState.MessageBuffer : (text).message,          \
-                              shared.held)) {                                                      \
+                              shared.held, kept)) {                                                \
             BreakIfDebuggerAttached();                                                             \
         }                                                                                          \
         TakeBoxText(text, shared.held);                                                            \
     } while (0)
 
 extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
+    kvz::HostErrorsKept kept;
     KVZChar text[kMessageBufferSize];
     va_list args;
     va_start(args, format);
@@ -115,6 +120,7 @@ extern "C" void KVZ_CDECL _DebugOutput(const KVZChar *format, ...) {
 
 extern "C" int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const KVZChar *format,
                                         ...) {
+    kvz::HostErrorsKept kept;
     PromptText text;
     size_t detail = 0;
     va_list args;
@@ -122,13 +128,14 @@ extern "C" int32_t KVZ_CDECL _WarnDebug(const KVZChar *file, int32_t line, const
     FormatDetail(text, format, args, &detail);
     va_end(args);
     text.messageLength = kvz::ComposeWarnDebugFrame(text.message, file, line, text.detail, detail);
-    SafeModeStep(text, true);
+    SafeModeStep(text, true, kept);
     return ChoiceFor(
         platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOkCancel), Debug);
 }
 
 extern "C" int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, const KVZChar *format,
                                           ...) {
+    kvz::HostErrorsKept kept;
     PromptText text;
     size_t detail = 0;
     va_list args;
@@ -137,20 +144,22 @@ extern "C" int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, con
     va_end(args);
     text.messageLength =
         kvz::ComposeWarnReleaseFrame(text.message, file, line, text.detail, detail);
-    SafeModeStep(text, true);
+    SafeModeStep(text, true, kept);
     return ChoiceFor(
         platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOkCancel), Report);
 }
 
 extern "C" int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line) {
+    kvz::HostErrorsKept kept;
     PromptText text;
     text.messageLength = kvz::ComposeBreakFrame(text.message, file, line);
-    SafeModeStep(text, false);
+    SafeModeStep(text, false, kept);
     return ChoiceFor(
         platform::ShowMessageBox(text.message, kBreakpointCaption, platform::BoxOkCancel), Report);
 }
 
 extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
+    kvz::HostErrorsKept kept;
     PromptText text;
     size_t detail = 0;
     va_list args;
@@ -158,6 +167,6 @@ extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
     FormatDetail(text, format, args, &detail);
     va_end(args);
     text.messageLength = kvz::ComposeFinalFrame(text.message, text.detail, detail);
-    SafeModeStep(text, true);
+    SafeModeStep(text, true, kept);
     return platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOk);
 }

@@ -4,6 +4,7 @@
 #include "KVZDebugLib/text/Utf.h"
 
 #include <atomic>
+#include <errno.h>
 #include <mutex>
 #include <pthread.h>
 #include <signal.h>
@@ -43,6 +44,13 @@ void CountTrap(int) {
 // from the signal it raises.
 std::once_flag g_handlerOnce;
 thread_local int t_signalsBefore;
+thread_local uint32_t t_lastError = 0;
+
+// What the real operations may do to the host's error codes.
+void Clobber() {
+    errno = kClobberedErrno;
+    t_lastError = kClobberedLastError;
+}
 
 } // namespace
 
@@ -88,6 +96,14 @@ void SetObserver(Observer observer) {
     g_observer = observer;
 }
 
+void SetLastErrorValue(uint32_t value) {
+    t_lastError = value;
+}
+
+uint32_t LastErrorValue() {
+    return t_lastError;
+}
+
 } // namespace kvz::recording
 
 namespace kvz::platform {
@@ -99,7 +115,17 @@ size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes) {
     return PutUtf8(sink, text, maxBytes);
 }
 
+HostErrors SaveHostErrors() {
+    return HostErrors{errno, t_lastError};
+}
+
+void RestoreHostErrors(const HostErrors &saved) {
+    errno = saved.errorNumber;
+    t_lastError = saved.lastError;
+}
+
 void WriteDebugOutput(const KVZChar *text) {
+    Clobber();
     if (Observer observer = g_observer.load()) {
         observer(EventKind::Output, text, nullptr, BoxOk);
         return;
@@ -108,11 +134,13 @@ void WriteDebugOutput(const KVZChar *text) {
 }
 
 bool IsDebuggerAttached() {
+    Clobber();
     ++g_flagReads;
     return g_attached;
 }
 
 int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
+    Clobber();
     if (Observer observer = g_observer.load()) {
         return observer(EventKind::Box, text, caption, buttons);
     }
@@ -138,6 +166,7 @@ void BeginTrap(TrapState *) {
 }
 
 void EndTrap(const TrapState *) {
+    Clobber();
     if (g_trapSignals.load() != t_signalsBefore) {
         if (Observer observer = g_observer.load()) {
             observer(EventKind::Trap, nullptr, nullptr, BoxOk);

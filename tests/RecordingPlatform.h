@@ -31,6 +31,15 @@ void SetBoxAnswerer(std::function<int32_t(const Event &)> answerer);
 std::vector<Event> Events();
 int FlagReads();
 
+// The calling thread's last-error value, which the stand-in keeps as Windows does. Every
+// platform operation the library asks for (output, the flag, a box, a trap) leaves errno
+// and this value changed, as the real ones may, so the tests see that the exports put
+// the host's values back.
+void SetLastErrorValue(uint32_t value);
+uint32_t LastErrorValue();
+constexpr int kClobberedErrno = 9901;
+constexpr uint32_t kClobberedLastError = 9902;
+
 // A lighter mode for tests that make very many reports: while an observer is set, each
 // output and box is handed to it on the caller's thread, as the library passes it, and is
 // not recorded. The observer's result is the box's answer (ignored for output); caption is

@@ -21,6 +21,20 @@ constexpr int32_t kBoxNotShown = 0;
 constexpr int32_t kBoxOk = 1;     // IDOK
 constexpr int32_t kBoxCancel = 2; // IDCANCEL
 
+// The calling thread's error codes: errno, and on Windows the last-error value too (0
+// elsewhere).
+struct HostErrors {
+    int errorNumber;
+    uint32_t lastError;
+};
+
+// Reads the calling thread's error codes without changing either.
+HostErrors SaveHostErrors();
+// Puts them back, errno first and the last-error value last. On Windows that goes through
+// SetLastError, as the host's own code sets it, and only when it differs, so a breakpoint
+// on SetLastError stops in the library only where the library's work had changed it.
+void RestoreHostErrors(const HostErrors &saved);
+
 // Sends the whole text to the debugger output channel; failures are not reported.
 void WriteDebugOutput(const KVZChar *text);
 

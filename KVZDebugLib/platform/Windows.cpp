@@ -9,9 +9,24 @@
 #include <intrin.h>
 #endif
 
+#include <errno.h>
 #include <stdint.h>
 
 namespace kvz::platform {
+
+// The last-error value is read first: reaching the C runtime's errno may touch it.
+HostErrors SaveHostErrors() {
+    const DWORD lastError = GetLastError();
+    const int errorNumber = errno;
+    return HostErrors{errorNumber, lastError};
+}
+
+void RestoreHostErrors(const HostErrors &saved) {
+    errno = saved.errorNumber;
+    if (GetLastError() != saved.lastError) {
+        SetLastError(saved.lastError);
+    }
+}
 
 void WriteDebugOutput(const KVZChar *text) {
     OutputDebugStringW(text);

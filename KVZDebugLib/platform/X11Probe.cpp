@@ -118,16 +118,19 @@ bool ParseDisplay(const char *text, DisplayName &name) {
     return true;
 }
 
+// What one connection's setup came to: a ProbeResult, or hung up before any answer.
+enum class Setup { Answered, Silent, Absent, HungUp };
+
 // Asks for a connection setup on a socket whose connect has begun, and waits for the
-// first byte of the answer.
-ProbeResult AskSetup(int fd, int64_t deadline) {
+// first byte of the answer: 1 when the server accepted the connection.
+Setup AskSetup(int fd, int64_t deadline, bool *accepted) {
     if (!WaitFor(fd, POLLOUT, deadline)) {
-        return ProbeResult::Silent;
+        return Setup::Silent;
     }
     int error = 0;
     socklen_t size = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
-        return ProbeResult::Absent;
+        return Setup::Absent;
     }
     // Byte order, an unused byte, protocol 11.0, no authorization, two unused bytes.
     const uint16_t one = 1;
@@ -136,36 +139,53 @@ ProbeResult AskSetup(int fd, int64_t deadline) {
     const uint16_t major = 11;
     memcpy(request + 2, &major, sizeof major);
     if (send(fd, request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request)) {
-        return ProbeResult::Absent;
+        return errno == ECONNRESET || errno == EPIPE ? Setup::HungUp : Setup::Absent;
     }
     if (!WaitFor(fd, POLLIN, deadline)) {
-        return ProbeResult::Silent;
+        return Setup::Silent;
     }
     unsigned char answer = 0;
     ssize_t got;
     do {
         got = recv(fd, &answer, 1, 0);
     } while (got < 0 && errno == EINTR);
-    return got == 1 ? ProbeResult::Answered : ProbeResult::Absent;
+    if (got == 1) {
+        *accepted = answer == 1;
+        return Setup::Answered;
+    }
+    return got == 0 || errno == ECONNRESET ? Setup::HungUp : Setup::Absent;
 }
 
-ProbeResult ProbeAddress(const sockaddr *address, socklen_t length, int64_t deadline) {
-    const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return ProbeResult::Absent;
+ProbeResult ProbeAddress(const sockaddr *address, socklen_t length, int64_t deadline,
+                         ProbeConnection *kept) {
+    for (;;) {
+        const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return ProbeResult::Absent;
+        }
+        Setup setup = Setup::Absent;
+        if (connect(fd, address, length) == 0 || errno == EINPROGRESS || errno == EINTR) {
+            setup = AskSetup(fd, deadline, &kept->accepted);
+        } else if (errno == EAGAIN) {
+            setup = Setup::Silent; // a full queue: the server is not taking connections
+        }
+        if (setup == Setup::Answered) {
+            kept->fd = fd;
+            return ProbeResult::Answered;
+        }
+        close(fd);
+        if (setup == Setup::Silent) {
+            return ProbeResult::Silent;
+        }
+        if (setup == Setup::Absent || MonotonicMs() + kRetryPauseMs >= deadline) {
+            return ProbeResult::Absent;
+        }
+        poll(nullptr, 0, kRetryPauseMs);
     }
-    ProbeResult result = ProbeResult::Absent;
-    if (connect(fd, address, length) == 0 || errno == EINPROGRESS || errno == EINTR) {
-        result = AskSetup(fd, deadline);
-    } else if (errno == EAGAIN) {
-        result = ProbeResult::Silent; // a full queue: the server is not taking connections
-    }
-    close(fd);
-    return result;
 }
 
 // A local socket, in the abstract namespace or as a file.
-ProbeResult ProbeUnix(const char *path, bool abstract, int64_t deadline) {
+ProbeResult ProbeUnix(const char *path, bool abstract, int64_t deadline, ProbeConnection *kept) {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     const size_t length = strlen(path) + (abstract ? 1 : 0);
@@ -174,12 +194,12 @@ ProbeResult ProbeUnix(const char *path, bool abstract, int64_t deadline) {
     }
     memcpy(address.sun_path + (abstract ? 1 : 0), path, length - (abstract ? 1 : 0));
     const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
-    return ProbeAddress(reinterpret_cast<const sockaddr *>(&address), size, deadline);
+    return ProbeAddress(reinterpret_cast<const sockaddr *>(&address), size, deadline, kept);
 }
 
 // The first of the host's addresses that takes a connection decides, as with Xlib. The
 // name is looked up as Xlib would look it up, with no deadline of ours.
-ProbeResult ProbeTcp(const char *host, const char *port, int64_t deadline) {
+ProbeResult ProbeTcp(const char *host, const char *port, int64_t deadline, ProbeConnection *kept) {
     addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -191,7 +211,7 @@ ProbeResult ProbeTcp(const char *host, const char *port, int64_t deadline) {
     ProbeResult result = ProbeResult::Absent;
     for (const addrinfo *at = found; at != nullptr && result == ProbeResult::Absent;
          at = at->ai_next) {
-        result = ProbeAddress(at->ai_addr, at->ai_addrlen, deadline);
+        result = ProbeAddress(at->ai_addr, at->ai_addrlen, deadline, kept);
     }
     freeaddrinfo(found);
     return result;
@@ -203,22 +223,29 @@ bool WaitReadable(int fd, int64_t deadline) {
     return WaitFor(fd, POLLIN, deadline);
 }
 
-ProbeResult ProbeDisplay(const char *display, int64_t deadline) {
+ProbeResult ProbeDisplay(const char *display, int64_t deadline, ProbeConnection *kept) {
     DisplayName name;
     if (!ParseDisplay(display, name)) {
         return ProbeResult::Unknown;
     }
     if (name.tcp) {
-        return ProbeTcp(name.host, name.port, deadline);
+        return ProbeTcp(name.host, name.port, deadline, kept);
     }
-    ProbeResult result = ProbeUnix(name.path, true, deadline);
+    ProbeResult result = ProbeUnix(name.path, true, deadline, kept);
     if (result == ProbeResult::Absent) {
-        result = ProbeUnix(name.path, false, deadline);
+        result = ProbeUnix(name.path, false, deadline, kept);
     }
     if (result == ProbeResult::Absent && name.tcpFallback) {
-        result = ProbeTcp("", name.port, deadline);
+        result = ProbeTcp("", name.port, deadline, kept);
     }
     return result;
+}
+
+void CloseProbe(ProbeConnection *kept) {
+    if (kept->fd >= 0) {
+        close(kept->fd);
+        kept->fd = -1;
+    }
 }
 
 } // namespace kvz::platform

@@ -21,6 +21,11 @@
 //     it asked for have been taken.
 //   - A format that ends inside a conversion (a lone % at the very end, or "%-5") prints
 //     nothing for that conversion.
+//   - Digits after a * width replace the width it gave, and its argument is still taken
+//     ("%0*2d" of 1 and 3 gives 03), as the Universal CRT reads them; a negative * width
+//     still asks for left justification. (msvcrt.dll reads the digits on from the value,
+//     a width of 12 there.) Digits after a * precision make the conversion unknown, as in
+//     both runtimes.
 //   - Widths and precisions above INT_MAX count as INT_MAX. Padding, zeros and text stop at
 //     the end of the buffer, so a huge width or precision costs no more than the room
 //     left. Once anything has been cut, formatting stops. The one read that is not
@@ -30,10 +35,16 @@
 //     local buffer). A long double whose %f text would not fit that buffer (beyond about
 //     1e400, POSIX only) shows as much as fits and ends the text there, as if cut.
 //   - Infinity and NaN print as inf, nan, INF, NAN, with the sign shown for a negative
-//     one (as C99 runtimes do); exponents have at least two digits. The old Windows
-//     runtime wrote 1.#INF, 1.#QNAN and three-digit exponents: these differ on purpose.
-//     So does %a, which drops trailing zero digits as C99 runtimes do (0x1p+0, where the
-//     old Windows runtime wrote 0x1.0000000000000p+0).
+//     one, and %a drops trailing zero digits of the fraction (0x1p+0, 0x1.8p+1), as C99
+//     runtimes do; exponents have at least two digits. A NaN's payload is never shown: the
+//     default NaN that an invalid operation makes on x86 has its sign bit set and prints
+//     -nan. Both Windows runtimes differ, and the library differs from them on purpose:
+//     msvcrt.dll writes 1.#INF, 1.#QNAN, -1.#IND and three-digit exponents; the Universal
+//     CRT writes inf and nan, but -nan(ind) for the default NaN and nan(snan) for a
+//     signalling one; both write all thirteen hex digits of a double's %a
+//     (0x1.0000000000000p+0). The reason: one text in both DLLs and on Linux, whichever
+//     runtime the host has, in the form glibc and musl write too (the digits come from a
+//     C99 formatter, MinGW's own on Windows).
 //   - The decimal point is '.' whatever locale the host has set.
 //   - %f with at most 9 decimals of a double below 9e18 / 10^precision is made here,
 //     exactly, rounded to nearest with ties to even (the default rounding mode's result),

@@ -292,8 +292,7 @@ template <class F> size_t FloatDigits(const Spec &spec, F magnitude, char *digit
 }
 
 // Digits of a floating-point value. Infinity and NaN are written here, C99 style, on
-// every platform (the old Windows runtime wrote "1.#INF" and "1.#QNAN"); the sign of a
-// NaN shows, as the sign of zero does.
+// every platform (Format.h says why); the sign of a NaN shows, as the sign of zero does.
 template <class F> void PutFloatValue(TextSink &sink, const Spec &spec, F value) {
     char c = static_cast<char>(spec.conversion);
     bool upper = c == 'E' || c == 'F' || c == 'G' || c == 'A';

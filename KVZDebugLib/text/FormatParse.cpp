@@ -5,9 +5,13 @@ namespace kvz {
 
 namespace {
 
+bool IsDigit(KVZChar c) {
+    return c >= KVZ_TEXT('0') && c <= KVZ_TEXT('9');
+}
+
 // Digits of a width or precision, saturating at kMaxField.
 const KVZChar *ParseNumber(const KVZChar *f, size_t *number) {
-    while (*f >= KVZ_TEXT('0') && *f <= KVZ_TEXT('9')) {
+    while (IsDigit(*f)) {
         size_t digit = static_cast<size_t>(*f++ - KVZ_TEXT('0'));
         *number = *number > (kMaxField - digit) / 10 ? kMaxField : *number * 10 + digit;
     }
@@ -52,9 +56,13 @@ const KVZChar *ParseWidthAndPrecision(const KVZChar *f, Spec *spec, va_list *arg
             size = 0u - size;
         }
         spec->width = size < kMaxField ? size : kMaxField;
-    } else {
-        f = ParseNumber(f, &spec->width);
+        if (IsDigit(*f)) {
+            // Digits after the * replace the width it gave, as the Universal CRT reads
+            // them; a left justification it asked for stays.
+            spec->width = 0;
+        }
     }
+    f = ParseNumber(f, &spec->width);
     if (*f != KVZ_TEXT('.')) {
         return f;
     }

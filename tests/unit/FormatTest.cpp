@@ -110,6 +110,25 @@ TEST(FormatText, StarTakesWidthAndPrecisionFromTheArguments) {
     EXPECT_EQ(Format(K("%0*d"), 5, -3), K("-0003"));
 }
 
+// Digits after a * width replace what it gave, and its argument is still taken, as the
+// Universal CRT reads them; a negative * width still asks for left justification. After a
+// * precision they make the conversion unknown, as there.
+TEST(FormatText, DigitsAfterAStarWidthReplaceWhatItGave) {
+    struct Row {
+        const KVZChar *format;
+        int star, value;
+        const KVZChar *expected;
+    };
+    const Row rows[] = {
+        {K("%0*2d|"), 1, 3, K("03|")},    {K("%*0d|"), 1, 2, K("2|")},
+        {K("% *2d|"), 0, 7, K(" 7|")},    {K("%*3d|"), -9, 4, K("4  |")},
+        {K("%.*3d|"), 1, 5, K("%.*3d|")},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(Format(row.format, row.star, row.value), row.expected);
+    }
+}
+
 TEST(FormatText, Characters) {
     EXPECT_EQ(Format(K("%c|%3c|%-3c|%03c|%.0c"), 'A', 'A', 'A', 'A', 'A'), K("A|  A|A  |00A|A"));
     EXPECT_EQ(Format(K("%lc%wc%lC%wC"), 0x263A, 0x263B, 0x263C, 0x2603),

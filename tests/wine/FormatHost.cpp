@@ -2,8 +2,8 @@
 // table of formats: the two must agree wherever the library does not differ on purpose
 // (see KVZDebugLib/text/Format.h). Also the narrow-text decoding from the code pages,
 // against MultiByteToWideChar over the whole text at once.
-#include "KVZDebugLib/text/Format.h"
 #include "KVZDebugLib/platform/WindowsNarrow.h"
+#include "KVZDebugLib/text/Format.h"
 
 #include "WineTest.h"
 
@@ -162,6 +162,39 @@ void CodePageRows() {
     }
 }
 
+// Digits after a * width: the Universal CRT's rule, which the library follows, compared
+// with ucrtbase.dll. (msvcrt.dll reads the digits on from the * value: "%0*2d" of 1 gets
+// a width of 12 there.) After a * precision both runtimes take no digits.
+using CommonVswprintf = int(__cdecl *)(unsigned long long, wchar_t *, size_t, const wchar_t *,
+                                       void *, va_list);
+CommonVswprintf g_ucrt = nullptr;
+
+int Ucrt(wchar_t *buffer, size_t count, const wchar_t *format, ...) {
+    va_list args;
+    va_start(args, format);
+    const unsigned long long kLegacyWideSpecifiers = 4; // %s takes a wide string
+    int written = g_ucrt(kLegacyWideSpecifiers, buffer, count, format, nullptr, args);
+    va_end(args);
+    return written;
+}
+
+void StarDigitRows() {
+    HMODULE ucrt = LoadLibraryW(L"ucrtbase.dll");
+    g_ucrt = ucrt != nullptr ? reinterpret_cast<CommonVswprintf>(reinterpret_cast<void *>(
+                                   GetProcAddress(ucrt, "__stdio_common_vswprintf")))
+                             : nullptr;
+    CHECK(g_ucrt != nullptr);
+    if (g_ucrt == nullptr) {
+        return;
+    }
+    Snwprintf msvcrt = g_runtime;
+    g_runtime = Ucrt;
+    ROW(L"[%0*2d][%*0d][% *2d][%*3d]", 1, 3, 1, 2, 0, 7, -9, 4);
+    --g_rows;
+    printf("1 format row compared with ucrtbase.dll __stdio_common_vswprintf\n");
+    g_runtime = msvcrt;
+}
+
 } // namespace
 
 int main() {
@@ -179,6 +212,7 @@ int main() {
     IntegerRows();
     CharacterAndStringRows();
     FloatRows();
+    StarDigitRows();
     printf("%d format rows compared with msvcrt.dll _snwprintf (active code page %u)\n", g_rows,
            GetACP());
     CodePageRows();

@@ -135,7 +135,8 @@ for dir in "$@"; do
     labels=
     if [ -n "$only64" ] && is_32bit_tree "$dir"; then
         echo "32-bit Wine run not possible on this kernel (it cannot execute 32-bit" \
-            "programs): $dir is checked statically only"
+            "programs): $dir is checked statically only; not run:" \
+            "$(ctest --test-dir "$dir" -N -LE static -FA '.*' 2>/dev/null | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' ')"
         labels="-L static"
     else
         # A program that cannot start (a 32-bit one without wine32, say) says so here, once:

@@ -13,12 +13,14 @@
 // and this thread's signal mask are as they were. --own-handlers installs X error handlers of the
 // host's own first and afterwards prints whether they are still the ones installed.
 // --threads calls the prompt on N threads at once (at most 16), each printing its own
-// result. --grab holds a grab on a connection of the host's own while the prompt is up:
-// of the keyboard and the pointer (as an open menu does), or of the whole server.
+// result (and "errno=N" after it, should the prompt return with errno changed). --grab holds a grab
+// on a connection of the host's own while the prompt is up: of the keyboard and the pointer (as an
+// open menu does), or of the whole server.
 #include "KVZDebugLib/KVZDebugLib.h"
 
 #include <X11/Xlib.h>
 
+#include <errno.h>
 #include <locale.h>
 #include <pthread.h>
 #include <signal.h>
@@ -128,8 +130,16 @@ int32_t CallPrompt() {
     return _WarnFinal(u"%s", g_Detail);
 }
 
+// Each prompt is called with errno set to a value of the host's own; a prompt that returns
+// with another prints it after its result.
 void *PromptThread(void *) {
-    printf("result=%d\n", static_cast<int>(CallPrompt()));
+    errno = 4242;
+    const int32_t result = CallPrompt();
+    const int after = errno;
+    printf("result=%d\n", static_cast<int>(result));
+    if (after != 4242) {
+        printf("errno=%d\n", after);
+    }
     return nullptr;
 }
 

@@ -74,9 +74,14 @@ need_tools() {
 now_ms() { date +%s%3N; }
 
 # Starts Xvfb on a display number it picks itself and sets DISPLAY. The screen is
-# 1024x768 unless another size is given.
+# 1024x768 unless another size is given. The server keeps going when its last client
+# leaves (-noreset), so that the cases do not depend on a reset's timing; with "reset"
+# after the size it resets then, as a server started with no options does.
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp -noreset \
+    local noreset=-noreset
+    [ "${2:-}" != reset ] || noreset=
+    # shellcheck disable=SC2086 # the option or nothing
+    Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp $noreset \
         3>"$work/display" >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local deadline=$(($(now_ms) + 10000))
@@ -115,6 +120,7 @@ expect_host() {
     local status=$?
     host_pid=
     [ "$status" -eq 0 ] || fail "the host ended with status $status: $(cat "$work/host.out")"
+    ! grep -q '^errno=' "$work/host.out" || fail "a prompt changed errno: $(cat "$work/host.out")"
     local line
     for line in "$@"; do
         grep -qx "$line" "$work/host.out" || fail "expected '$line', the host printed: $(cat "$work/host.out")"
@@ -275,6 +281,52 @@ ten_threads_case() {
         fail "expected five 0s and five 2s, the host printed: $(cat "$work/host.out")"
 }
 
+# bare_server_case ROUNDS THREADS: on a server that resets when its last client leaves
+# and that has no client but the host (and xdotool's brief ones), THREADS prompts at
+# once, ROUNDS times over, each host a new process: every box comes up and each is
+# answered by a click on an OK button, so every prompt returns 0. A box the host could
+# not show returns 2 at once, unseen, and fails the case.
+bare_server_case() {
+    local rounds=$1 threads=$2
+    need_tools Xvfb xdotool xprop
+    start_xvfb 1024x768 reset
+    local round answered due windows button deadline
+    for ((round = 1; round <= rounds; round++)); do
+        start_host warn-release --threads "$threads"
+        answered=0
+        # No client of the test's own while the boxes come up: xdotool's connection would
+        # keep the server from resetting and so hide what a bare server does.
+        deadline=$(($(now_ms) + 500))
+        while [ "$(now_ms)" -lt "$deadline" ] && ! grep -q '^result=' "$work/host.out"; do
+            sleep 0.02
+        done
+        deadline=$(($(now_ms) + 30000))
+        while [ "$answered" -lt "$threads" ]; do
+            ! grep -qx 'result=2' "$work/host.out" ||
+                fail "round $round: $(grep -cx 'result=2' "$work/host.out") of $threads prompts returned 2 with no box shown"
+            due=$((threads - answered < 8 ? threads - answered : 8))
+            windows=$(xdotool search --onlyvisible --name '^Assertion Failure$' 2>/dev/null)
+            button=$(xdotool search --onlyvisible --name '^OK$' 2>/dev/null | tail -n 1)
+            if [ "$(grep -c . <<<"$windows")" -lt "$due" ] || [ -z "$button" ]; then
+                [ "$(now_ms)" -lt "$deadline" ] || fail "round $round: $answered answered, $due boxes not up"
+                sleep 0.05
+                continue
+            fi
+            # The boxes lie one on another: the click answers the one on top.
+            xdotool mousemove --window "$button" 10 10 click 1 2>/dev/null
+            answered=$((answered + 1))
+            until [ "$(grep -c '^result=' "$work/host.out")" -ge "$answered" ]; do
+                [ "$(now_ms)" -lt "$deadline" ] || fail "round $round: no result for click $answered"
+                sleep 0.02
+            done
+        done
+        expect_host
+        [ "$(grep -cx 'result=0' "$work/host.out")" -eq "$threads" ] ||
+            fail "round $round: expected $threads 0s, the host printed: $(cat "$work/host.out")"
+    done
+    echo "$rounds rounds of $threads prompts, each box shown and answered by its click"
+}
+
 # Listens as a display that takes connections and never answers, on the abstract local
 # socket of a free display number and on its TCP port on 127.0.0.1; sets $silent_number.
 start_silent_display() {
@@ -336,6 +388,7 @@ fallback_case() {
         [ "$status" -eq 0 ] || fail "DISPLAY '$display': status $status"
         grep -qx "result=0" "$work/host.out" ||
             fail "DISPLAY '$display': expected 0 (not shown), got $(cat "$work/host.out")"
+        ! grep -q '^errno=' "$work/host.out" || fail "DISPLAY '$display': errno changed: $(cat "$work/host.out")"
         echo "DISPLAY '$display': not shown, after $(($(now_ms) - started)) ms"
     done
 }
@@ -544,6 +597,8 @@ release.server_stopped) dialog_case warn-release "Assertion Failure" server_stop
 release.tab_enter) dialog_case warn-release "Assertion Failure" tab_enter 2 ;;
 release.two_threads) two_threads_case ;;
 release.ten_threads) ten_threads_case ;;
+release.bare_server) bare_server_case 24 1 ;;
+release.bare_server_ten) bare_server_case 6 10 ;;
 fallback.stopped | fallback.silent | fallback.grab_input | fallback.grab_server) fallback_case "${case_name#fallback.}" ;;
 layout) layout_case ;;
 scripts) scripts_case ;;
