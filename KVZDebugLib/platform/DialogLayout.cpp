@@ -237,16 +237,15 @@ DialogGeometry PlaceDialog(const LayoutInput &in) {
     width =
         width < buttonsWidth + 2 * space.bandPadding ? buttonsWidth + 2 * space.bandPadding : width;
     width = width < space.minWindowWidth ? space.minWindowWidth : width;
-    out.bandTop = 2 * space.margin + in.lineCount * in.lineHeight;
-    int height = out.bandTop + bandHeight;
-    if (height > in.screenHeight - 2 * space.margin) {
-        const int least = bandHeight + 2 * space.margin + in.lineHeight;
-        height = in.screenHeight - 2 * space.margin;
-        height = height < least ? least : height;
-        out.bandTop = height - bandHeight;
-    }
+    // The lines that fit on the screen with the band and the margins around the window.
+    const int room = in.screenHeight - 2 * space.margin - bandHeight - 2 * space.margin;
+    const int fit = in.lineHeight > 0 && room > in.lineHeight ? room / in.lineHeight : 1;
+    out.shownLines = in.lineCount < fit ? in.lineCount : fit;
+    out.bandTop = 2 * space.margin + out.shownLines * in.lineHeight;
+    const int height = out.bandTop + bandHeight;
     const int left = (in.screenWidth - width) / 2, top = (in.screenHeight - height) / 2;
-    out.window = Rect{left < 0 ? 0 : left, top < 0 ? 0 : top, width, height};
+    out.window = Rect{in.screenLeft + (left < 0 ? 0 : left), in.screenTop + (top < 0 ? 0 : top),
+                      width, height};
     int buttonLeft = width - space.bandPadding - buttonsWidth;
     for (int i = 0; i < in.buttonCount; ++i) {
         out.buttons[i] =
@@ -254,6 +253,20 @@ DialogGeometry PlaceDialog(const LayoutInput &in) {
         buttonLeft += buttonWidth + space.gap;
     }
     return out;
+}
+
+Rect ScrollThumb(const DialogGeometry &geometry, const Spacing &space, int first, int total) {
+    if (geometry.shownLines <= 0 || total <= geometry.shownLines) {
+        return Rect{0, 0, 0, 0};
+    }
+    const int track = geometry.bandTop - 2 * space.margin;
+    const int least = space.margin < track ? space.margin : track;
+    int height = track * geometry.shownLines / total;
+    height = height < least ? least : height;
+    const int last = total - geometry.shownLines;
+    const int top = space.margin + (track - height) * first / last;
+    const int width = space.margin / 3 > 2 ? space.margin / 3 : 2;
+    return Rect{geometry.window.width - space.margin / 2 - width / 2, top, width, height};
 }
 
 } // namespace kvz::platform

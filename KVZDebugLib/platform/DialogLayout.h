@@ -73,17 +73,25 @@ struct LayoutInput {
     int lineCount;
     int labelWidths[2];
     int buttonCount;
-    int screenWidth, screenHeight;
+    // The part of the screen a window may take: the work area the window manager gives
+    // (less its panels), else the whole screen.
+    int screenLeft, screenTop, screenWidth, screenHeight;
 };
 
-// The window, centred on the screen, and its buttons inside it (OK, then Cancel, alike in
-// size, at the right of a band along the bottom). A text too tall for the screen is cut,
-// keeping one line at least and the buttons.
+// The window, centred in the work area, and its buttons inside it (OK, then Cancel, alike in
+// size, at the right of a band along the bottom). A text too tall for the screen shows
+// as many whole lines as fit (one at least) and scrolls; the buttons stay in view.
 struct DialogGeometry {
     Rect window;
     int bandTop;
     Rect buttons[2];
+    int shownLines; // lines in view at once: lineCount, or fewer for a text that scrolls
 };
 DialogGeometry PlaceDialog(const LayoutInput &in);
+
+// Where the thumb of a scrolling text's bar goes, in the right margin beside the lines,
+// for `total` lines of which `shown` are in view from `first`. Empty (width 0) for a text
+// that does not scroll.
+Rect ScrollThumb(const DialogGeometry &geometry, const Spacing &space, int first, int total);
 
 } // namespace kvz::platform

@@ -3,6 +3,7 @@
 // window creation, event loop; X11Window.cpp makes and draws the windows.
 #pragma once
 
+#include "KVZDebugLib/platform/DialogInput.h"
 #include "KVZDebugLib/platform/DialogLayout.h"
 #include "KVZDebugLib/platform/PosixMessageBox.h"
 #include "KVZDebugLib/platform/X11Errors.h"
@@ -22,6 +23,8 @@ enum AtomIndex {
     kAtomNetWmWindowType,
     kAtomNetWmWindowTypeDialog,
     kAtomNetWmPid,
+    kAtomNetWorkarea,
+    kAtomNetCurrentDesktop,
     kAtomCount
 };
 
@@ -59,9 +62,14 @@ class Dialog {
     void CutOff();
     bool InputFree();
     void PrepareText(const KVZChar *text);
+    bool ReadProperty(Window window, Atom property, Atom type, long length, unsigned char **data,
+                      unsigned long *count);
+    Rect WorkArea();
     void LayOut(BoxButtons buttons);
     int32_t Handle(XEvent &event, int32_t closedAnswer);
     int32_t OnKey(const XKeyEvent &key, int32_t closedAnswer);
+    bool Scrolls() const;
+    void Act(KeyAction action, bool wheel);
     int32_t OnPointer(const XEvent &event);
     DialogButton *ButtonOf(Window window);
     int32_t Loop(int32_t closedAnswer);
@@ -96,13 +104,14 @@ class Dialog {
     TextLine lines_[kMaxTextUnits + 1] = {};
     int lineCount_ = 0;
     int lineHeight_ = 0;
+    int firstLine_ = 0;                  // the first line shown, of a text that scrolls
     uint32_t shown_[kMaxTextUnits] = {}; // a line in the order it is drawn
     uint16_t order_[kMaxTextUnits] = {};
     DialogGeometry geometry_ = {};
 
     DialogButton buttons_[2] = {};
     int buttonCount_ = 0;
-    int focused_ = 0;                 // the button Enter answers: OK, or where Tab moved
+    int focused_ = 0;                 // the button Enter answers: OK, or where the keys moved
     DialogButton *pressed_ = nullptr; // the button under a held mouse button
     bool pressedInside_ = false;
     unsigned heldKey_ = 0; // a key pressed in the box, answered on its release

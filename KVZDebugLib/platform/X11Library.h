@@ -26,6 +26,8 @@ namespace kvz::platform {
     X(XCreateSimpleWindow)                                                                         \
     X(XDestroyWindow)                                                                              \
     X(XChangeProperty)                                                                             \
+    X(XGetWindowProperty)                                                                          \
+    X(XFree)                                                                                       \
     X(XSetWMNormalHints)                                                                           \
     X(XSetWMHints)                                                                                 \
     X(XSelectInput)                                                                                \

@@ -39,7 +39,8 @@ void Dialog::CreateTopWindow() {
         dpy_, RootWindow(dpy_, screen_), box.x, box.y, static_cast<unsigned>(box.width),
         static_cast<unsigned>(box.height), 0, palette_.border, palette_.background);
     xlib_.XSelectInput(dpy_, top_,
-                       ExposureMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+                       ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
+                           StructureNotifyMask);
 }
 
 // The caption as the window's title: _NET_WM_NAME in UTF-8 for current window managers,
@@ -144,20 +145,23 @@ void Dialog::DrawLine(const TextLine &line, int baseline) {
     typeface_.Draw(top_, gc_, space_.margin, baseline, shown_, line.count);
 }
 
+// The lines in view, and for a text that scrolls, a bar in the right margin showing where.
 void Dialog::DrawBody() {
     const int width = geometry_.window.width, bandTop = geometry_.bandTop;
     xlib_.XSetForeground(dpy_, gc_, palette_.background);
     xlib_.XFillRectangle(dpy_, top_, gc_, 0, 0, static_cast<unsigned>(width),
                          static_cast<unsigned>(bandTop));
     xlib_.XSetForeground(dpy_, gc_, palette_.text);
-    for (int i = 0; i < lineCount_; ++i) {
+    for (int i = 0; i < geometry_.shownLines && firstLine_ + i < lineCount_; ++i) {
         const int lineTop = space_.margin + i * lineHeight_;
-        if (lineTop >= bandTop) {
-            break;
-        }
-        DrawLine(lines_[i], lineTop + typeface_.Ascent());
+        DrawLine(lines_[firstLine_ + i], lineTop + typeface_.Ascent());
     }
-    // The band last, over a line that a cut-off text leaves half in it.
+    const Rect thumb = ScrollThumb(geometry_, space_, firstLine_, lineCount_);
+    if (thumb.width > 0) {
+        xlib_.XSetForeground(dpy_, gc_, palette_.border);
+        xlib_.XFillRectangle(dpy_, top_, gc_, thumb.x, thumb.y, static_cast<unsigned>(thumb.width),
+                             static_cast<unsigned>(thumb.height));
+    }
     xlib_.XSetForeground(dpy_, gc_, palette_.band);
     xlib_.XFillRectangle(dpy_, top_, gc_, 0, bandTop, static_cast<unsigned>(width),
                          static_cast<unsigned>(geometry_.window.height - bandTop));

@@ -1,11 +1,13 @@
 // A host for the X11 dialog's tests: it calls one prompt, prints "result=N" and exits.
 // The dialog is answered from outside, by x11-dialog.sh.
 //
-//   kvz_x11_host PROMPT [--lines N] [--long] [--sample] [--script NAME [--replaced]]
+//   kvz_x11_host PROMPT [--lines N] [--short-lines N] [--long] [--sample]
+//                       [--script NAME [--replaced]]
 //                       [--own-handlers] [--check-process] [--threads N] [--grab input|server]
 //
 // PROMPT is warn-release, warn-debug, break-release or warn-final. --lines adds N line
-// feeds to the detail, --long a paragraph of about 700 characters with no line feed,
+// feeds to the detail, --short-lines makes it N lines of one letter each, --long a paragraph of
+// about 700 characters with no line feed,
 // --sample the text of the screenshot. --script shows a text in other scripts (cjk, rtl,
 // marks, astral); with --replaced, each of its characters beyond ASCII is U+FFFD instead
 // and each combining mark is left out, for a picture to compare with. --check-process
@@ -159,10 +161,11 @@ Display *Grab(const char *what) {
 }
 
 int Usage() {
-    fprintf(stderr, "usage: kvz_x11_host warn-release|warn-debug|break-release|warn-final "
-                    "[--lines N] [--long] [--sample] [--script NAME [--replaced]] "
-                    "[--own-handlers] [--check-process] [--threads N] "
-                    "[--grab input|server]\n");
+    fprintf(stderr,
+            "usage: kvz_x11_host warn-release|warn-debug|break-release|warn-final "
+            "[--lines N] [--short-lines N] [--long] [--sample] [--script NAME [--replaced]] "
+            "[--own-handlers] [--check-process] [--threads N] "
+            "[--grab input|server]\n");
     return 64;
 }
 
@@ -185,6 +188,12 @@ int main(int argc, char **argv) {
         if (strcmp(argv[i], "--lines") == 0 && i + 1 < argc) {
             for (int n = atoi(argv[++i]); n > 0; --n) {
                 Append(u"\nanother line");
+            }
+        } else if (strcmp(argv[i], "--short-lines") == 0 && i + 1 < argc) {
+            g_Length = 0;
+            for (int n = 0, lines = atoi(argv[++i]); n < lines; ++n) {
+                const KVZChar line[3] = {u'\n', static_cast<KVZChar>(u'a' + n % 26), 0};
+                Append(n > 0 ? line : line + 1);
             }
         } else if (strcmp(argv[i], "--long") == 0) {
             Append(u": ");

@@ -26,6 +26,7 @@ output=${5:-}
 
 work=$(mktemp -d)
 xvfb_pid=
+wm_pid=
 host_pid=
 silent_pid=
 
@@ -33,6 +34,10 @@ cleanup() {
     if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
         kill -KILL "$host_pid" 2>/dev/null
         wait "$host_pid" 2>/dev/null
+    fi
+    if [ -n "$wm_pid" ]; then
+        kill -TERM "$wm_pid" 2>/dev/null
+        wait "$wm_pid" 2>/dev/null
     fi
     if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
         kill -TERM "$xvfb_pid" 2>/dev/null
@@ -49,7 +54,7 @@ trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
-    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log; do
+    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log "$work"/wm.log; do
         if [ -s "$log" ]; then
             echo "--- $log" >&2
             tail -n 20 "$log" >&2
@@ -87,6 +92,23 @@ start_xvfb() {
     done
     display_number=$(head -n 1 "$work/display")
     export DISPLAY=":$display_number"
+}
+
+# Starts the window manager named (openbox or icewm) and waits until it manages the screen.
+start_wm() {
+    need_tools "$1"
+    case $1 in
+    openbox) openbox --sm-disable >"$work/wm.log" 2>&1 & ;;
+    icewm) icewm >"$work/wm.log" 2>&1 & ;;
+    *) fail "unknown window manager $1" ;;
+    esac
+    wm_pid=$!
+    local deadline=$(($(now_ms) + 10000))
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+        kill -0 "$wm_pid" 2>/dev/null || fail "$1 did not start"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "$1 did not manage the screen within 10 s"
+        sleep 0.05
+    done
 }
 
 # Kills Xvfb at once, as a crash would, and removes the files it leaves behind.
@@ -393,6 +415,16 @@ shoot() {
     shot_size=${WIDTH}x$HEIGHT
 }
 
+# snap OUTPUT: pictures the dialog found by find_dialog, once drawn, and sets WIDTH and
+# HEIGHT to its size.
+snap() {
+    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
+    local X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    sleep 0.3
+    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$1" || fail "import failed"
+}
+
 # How many pixels two pictures differ in; every pixel when their sizes differ.
 pixels_differing() {
     local size_a size_b
@@ -515,6 +547,90 @@ screenshot_case() {
     echo "saved $output (${WIDTH}x$HEIGHT dialog)"
 }
 
+# keys WM: under a window manager, key rows as in the Windows box, each a fresh box.
+keys_case() {
+    need_tools Xvfb xdotool xprop
+    start_xvfb
+    start_wm "$1"
+    local row prompt keys result title
+    while IFS='|' read -r prompt keys result; do
+        title="Assertion Failure"
+        start_host "$prompt"
+        find_dialog "$title"
+        # shellcheck disable=SC2086 # several keys
+        xdotool key --delay 30 $keys
+        expect_host "result=$result"
+    done <<'ROWS'
+warn-release|Right Return|2
+warn-release|Right Left Return|0
+warn-release|Left space|2
+warn-release|Tab Tab space|0
+warn-release|shift+Tab Return|2
+warn-release|Down Return|2
+warn-release|Down Up Return|0
+warn-release|Escape|2
+warn-final|Right space|1
+warn-final|Escape|1
+ROWS
+    echo "$1: every key row answered as expected"
+}
+
+# The first row of a dialog's picture that is the band along the bottom (#E0E0E0 at its
+# left edge).
+band_top() { convert "$1" -crop 1x+1+0 +repage -depth 8 txt:- | awk -F'[,:]' '/#E0E0E0/ { print $2; exit }'; }
+
+# last_line PICTURE HEIGHT OUTPUT: the left of the HEIGHT rows above the band of a picture.
+last_line() {
+    local top
+    top=$(band_top "$1")
+    [ -n "$top" ] && [ "$top" -ge "$2" ] || fail "no band in $1"
+    convert "$1" -crop "240x$2+0+$((top - $2))" +repage "$3"
+}
+
+# tall WM: a detail of 380 one-letter lines gives a box that fits the screen, its buttons in
+# view; End brings the closing question into view as the last line, where a box with a
+# short detail shows it; Home and the wheel scroll back and forth.
+tall_case() {
+    need_tools Xvfb xdotool xprop import compare convert identify
+    start_xvfb
+    start_wm "$1"
+    start_host warn-release
+    find_dialog "Assertion Failure"
+    snap "$work/short.png"
+    xdotool key Return
+    expect_host "result=0"
+    start_host warn-release --short-lines 380
+    find_dialog "Assertion Failure"
+    snap "$work/top.png"
+    [ "$HEIGHT" -le 768 ] || fail "a ${WIDTH}x$HEIGHT box on a 1024x768 screen"
+    xdotool key End
+    snap "$work/end.png"
+    xdotool key Home
+    snap "$work/home.png"
+    xdotool mousemove --window "$dialog" 40 40 click --repeat 4 5
+    snap "$work/wheel.png"
+    xdotool key Escape
+    expect_host "result=2"
+    local end_vs_short top_vs_short home_vs_top wheel_vs_top strip
+    # The short box shows two lines, so half the height above its band is the last line
+    # with the margin below it; the tall box's last line in view sits there too.
+    strip=$(($(band_top "$work/short.png") / 2))
+    last_line "$work/end.png" "$strip" "$work/end-corner.png"
+    last_line "$work/top.png" "$strip" "$work/top-corner.png"
+    last_line "$work/short.png" "$strip" "$work/short-corner.png"
+    end_vs_short=$(pixels_differing "$work/end-corner.png" "$work/short-corner.png")
+    top_vs_short=$(pixels_differing "$work/top-corner.png" "$work/short-corner.png")
+    home_vs_top=$(pixels_differing "$work/home.png" "$work/top.png")
+    wheel_vs_top=$(pixels_differing "$work/wheel.png" "$work/top.png")
+    echo "$1: ${WIDTH}x$HEIGHT; last line vs a short box's: at the top $top_vs_short, after End $end_vs_short pixels differ; Home vs first view $home_vs_top, wheel vs first view $wheel_vs_top"
+    [ -z "${KVZ_DEBUG_PICS:-}" ] || cp "$work"/*.png "$KVZ_DEBUG_PICS"
+    [ "$end_vs_short" -eq 0 ] || fail "after End the closing question is not the last line shown"
+    [ "$top_vs_short" -gt 100 ] || fail "the closing question shows before scrolling"
+    [ "$home_vs_top" -eq 0 ] || fail "Home did not scroll back to the top"
+    [ "$wheel_vs_top" -gt 100 ] || fail "the wheel did not scroll"
+    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/end.png "$KVZ_X11_PICTURES/tall-end.png"
+}
+
 case $case_name in
 release.enter) dialog_case warn-release "Assertion Failure" enter 0 ;;
 release.escape) dialog_case warn-release "Assertion Failure" escape 2 ;;
@@ -551,6 +667,8 @@ core_fonts) core_fonts_case ;;
 no_display) no_display_case ;;
 no_link_dependency) no_link_dependency_case ;;
 screenshot) screenshot_case ;;
+keys@openbox | keys@icewm) keys_case "${case_name#keys@}" ;;
+tall@openbox | tall@icewm) tall_case "${case_name#tall@}" ;;
 *) fail "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"
