@@ -3,6 +3,7 @@
 // window creation, event loop; X11Window.cpp makes and draws the windows.
 #pragma once
 
+#include "KVZDebugLib/platform/DialogCopy.h"
 #include "KVZDebugLib/platform/DialogInput.h"
 #include "KVZDebugLib/platform/DialogLayout.h"
 #include "KVZDebugLib/platform/PosixMessageBox.h"
@@ -25,6 +26,11 @@ enum AtomIndex {
     kAtomNetWmPid,
     kAtomNetWorkarea,
     kAtomNetCurrentDesktop,
+    kAtomClipboard,
+    kAtomTargets,
+    kAtomTimestamp,
+    kAtomClipboardManager,
+    kAtomSaveTargets,
     kAtomCount
 };
 
@@ -69,7 +75,14 @@ class Dialog {
     int32_t Handle(XEvent &event, int32_t closedAnswer);
     int32_t OnKey(const XKeyEvent &key, int32_t closedAnswer);
     bool Scrolls() const;
-    void Act(KeyAction action, bool wheel);
+    void Act(KeyAction action, bool wheel, Time time);
+
+    // X11Clipboard.cpp: copying the box.
+    void Copy(Time time);
+    bool PutSelection(Window requestor, Atom property, Atom target);
+    void OnSelectionRequest(const XSelectionRequestEvent &request);
+    bool OnSelection(const XEvent &event);
+    void HandOver();
     int32_t OnPointer(const XEvent &event);
     DialogButton *ButtonOf(Window window);
     int32_t Loop(int32_t closedAnswer);
@@ -108,6 +121,12 @@ class Dialog {
     uint32_t shown_[kMaxTextUnits] = {}; // a line in the order it is drawn
     uint16_t order_[kMaxTextUnits] = {};
     DialogGeometry geometry_ = {};
+
+    const KVZChar *caption_ = nullptr;
+    char copy_[kCopyCapacity] = {}; // the box as text, once copied
+    size_t copyLength_ = 0;
+    Time copyTime_ = CurrentTime;
+    bool ownsClipboard_ = false;
 
     DialogButton buttons_[2] = {};
     int buttonCount_ = 0;

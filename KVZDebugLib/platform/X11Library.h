@@ -33,6 +33,11 @@ namespace kvz::platform {
     X(XSelectInput)                                                                                \
     X(XMapSubwindows)                                                                              \
     X(XMapRaised)                                                                                  \
+    X(XUnmapWindow)                                                                                \
+    X(XSetSelectionOwner)                                                                          \
+    X(XGetSelectionOwner)                                                                          \
+    X(XConvertSelection)                                                                           \
+    X(XSendEvent)                                                                                  \
     X(XSetInputFocus)                                                                              \
     X(XCreateGC)                                                                                   \
     X(XFreeGC)                                                                                     \

@@ -53,9 +53,20 @@ namespace {
 constexpr int kQuietMs = 1000;
 
 const char *const kAtomNames[kAtomCount] = {
-    "WM_PROTOCOLS", "WM_DELETE_WINDOW",    "_NET_WM_NAME",
-    "UTF8_STRING",  "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG",
-    "_NET_WM_PID",  "_NET_WORKAREA",       "_NET_CURRENT_DESKTOP",
+    "WM_PROTOCOLS",
+    "WM_DELETE_WINDOW",
+    "_NET_WM_NAME",
+    "UTF8_STRING",
+    "_NET_WM_WINDOW_TYPE",
+    "_NET_WM_WINDOW_TYPE_DIALOG",
+    "_NET_WM_PID",
+    "_NET_WORKAREA",
+    "_NET_CURRENT_DESKTOP",
+    "CLIPBOARD",
+    "TARGETS",
+    "TIMESTAMP",
+    "CLIPBOARD_MANAGER",
+    "SAVE_TARGETS",
 };
 
 // The text's colour, for Xft; core fonts draw in the palette's.
@@ -273,7 +284,8 @@ int32_t Dialog::OnPointer(const XEvent &event) {
     if (event.type == ButtonPress &&
         (event.xbutton.button == Button4 || event.xbutton.button == Button5)) {
         if (Scrolls()) {
-            Act(event.xbutton.button == Button4 ? KeyAction::LineUp : KeyAction::LineDown, true);
+            Act(event.xbutton.button == Button4 ? KeyAction::LineUp : KeyAction::LineDown, true,
+                event.xbutton.time);
         }
     } else if (event.type == ButtonPress && event.xbutton.button == Button1 &&
                pressed_ == nullptr) {
@@ -313,7 +325,7 @@ int32_t Dialog::OnKey(const XKeyEvent &key, int32_t closedAnswer) {
     if (key.type == KeyPress) {
         heldKey_ = key.keycode;
         if (!ActsOnRelease(action)) {
-            Act(action, false);
+            Act(action, false, key.time);
         }
         return 0;
     }
@@ -331,8 +343,12 @@ bool Dialog::Scrolls() const {
     return geometry_.shownLines < lineCount_;
 }
 
-// Moves the focus or scrolls.
-void Dialog::Act(KeyAction action, bool wheel) {
+// Moves the focus, scrolls or copies.
+void Dialog::Act(KeyAction action, bool wheel, Time time) {
+    if (action == KeyAction::Copy) {
+        Copy(time);
+        return;
+    }
     const int focused = FocusAfter(action, focused_, buttonCount_);
     if (focused != focused_) {
         const int before = focused_;
@@ -384,6 +400,10 @@ int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
     case DestroyNotify:
         topGone_ = topGone_ || event.xdestroywindow.window == top_;
         return event.xdestroywindow.window == top_ ? closedAnswer : 0;
+    case SelectionRequest:
+    case SelectionClear:
+        OnSelection(event);
+        return 0;
     case MappingNotify:
         xlib_.XRefreshKeyboardMapping(&event.xmapping);
         return 0;
@@ -442,6 +462,7 @@ int32_t Dialog::Loop(int32_t closedAnswer) {
 // are short; then the events.
 int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
     const int32_t closedAnswer = buttons == BoxOkCancel ? kBoxCancel : kBoxOk;
+    caption_ = caption;
     screen_ = DefaultScreen(dpy_);
     StartProbing();
     if (!ServerAnswers() ||
@@ -465,9 +486,12 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     }
     const int32_t answer = Loop(closedAnswer);
     // Closing waits on the server (and holds Xft's turn meanwhile): it must answer first,
-    // or be cut off.
-    if (!slot_.lost.load()) {
-        ServerAnswers();
+    // or be cut off. So does asking who the clipboard manager is.
+    if (!slot_.lost.load() && ServerAnswers() && ownsClipboard_) {
+        HandOver();
+        if (!slot_.lost.load()) {
+            ServerAnswers();
+        }
     }
     return answer;
 }

@@ -1,9 +1,13 @@
-// The X11 dialog's keys and scrolling, without a display.
+// The X11 dialog's keys, scrolling and copied text, without a display.
 #include "KVZDebugLib/platform/DialogInput.h"
+#include "KVZDebugLib/platform/DialogCopy.h"
 #include "KVZDebugLib/platform/DialogLayout.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -115,6 +119,37 @@ TEST(DialogInput, TheThumbRunsDownTheMarginAsTheTextScrolls) {
     EXPECT_GT(top.x, in.space.margin + in.textWidth);
     EXPECT_LE(top.x + top.width, g.window.width);
     EXPECT_EQ(ScrollThumb(g, in.space, 0, g.shownLines).width, 0);
+}
+
+TEST(DialogCopy, CopiesTheBoxAsTheWindowsBoxDoes) {
+    const std::u32string caption = U"Assertion Failure", text = U"a\nb \u00e9\u05d0\U0001F600";
+    const char *const labels[] = {"OK", "Cancel"};
+    const BoxContent box = {reinterpret_cast<const uint32_t *>(caption.data()),
+                            static_cast<int>(caption.size()),
+                            reinterpret_cast<const uint32_t *>(text.data()),
+                            static_cast<int>(text.size()),
+                            labels,
+                            2};
+    const std::string rule = "---------------------------\n";
+    const std::string expected = rule + "Assertion Failure\n" + rule +
+                                 "a\nb \xC3\xA9\xD7\x90\xF0\x9F\x98\x80\n" + rule +
+                                 "OK   Cancel   \n" + rule;
+    char out[kCopyCapacity];
+    EXPECT_EQ(std::string(out, BoxAsText(box, out, sizeof out)), expected);
+    // Cut short: whole characters, and nothing after the first that does not fit.
+    EXPECT_EQ(std::string(out, BoxAsText(box, out, 30)), rule + "As");
+    const size_t beforeSmiley = expected.find("\xF0");
+    EXPECT_EQ(std::string(out, BoxAsText(box, out, beforeSmiley + 3)),
+              expected.substr(0, beforeSmiley));
+
+    // As STRING: Latin-1, '?' for the rest, in parts as small as wanted.
+    std::string latin1;
+    for (size_t from = 0; from < expected.size();) {
+        char part[3];
+        latin1.append(part, Utf8ToLatin1(expected.data(), expected.size(), &from, part, 3));
+    }
+    EXPECT_EQ(latin1, rule + "Assertion Failure\n" + rule + "a\nb \xE9??\n" + rule +
+                          "OK   Cancel   \n" + rule);
 }
 
 } // namespace

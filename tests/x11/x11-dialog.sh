@@ -29,11 +29,16 @@ xvfb_pid=
 wm_pid=
 host_pid=
 silent_pid=
+keeper_pid=
 
 cleanup() {
     if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
         kill -KILL "$host_pid" 2>/dev/null
         wait "$host_pid" 2>/dev/null
+    fi
+    if [ -n "$keeper_pid" ]; then
+        kill -TERM "$keeper_pid" 2>/dev/null
+        wait "$keeper_pid" 2>/dev/null
     fi
     if [ -n "$wm_pid" ]; then
         kill -TERM "$wm_pid" 2>/dev/null
@@ -54,7 +59,7 @@ trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
-    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log "$work"/wm.log; do
+    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log "$work"/wm.log "$work"/tree.log; do
         if [ -s "$log" ]; then
             echo "--- $log" >&2
             tail -n 20 "$log" >&2
@@ -94,7 +99,9 @@ start_xvfb() {
     export DISPLAY=":$display_number"
 }
 
-# Starts the window manager named (openbox or icewm) and waits until it manages the screen.
+# Starts the window manager named (openbox or icewm) and waits until it manages the screen:
+# it has set its work area, which both do after the check window, once they take windows
+# (openbox drops a window mapped in between).
 start_wm() {
     need_tools "$1"
     case $1 in
@@ -104,7 +111,7 @@ start_wm() {
     esac
     wm_pid=$!
     local deadline=$(($(now_ms) + 10000))
-    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+    until xprop -root _NET_SUPPORTING_WM_CHECK _NET_WORKAREA 2>/dev/null | grep -c '^_NET_[A-Z_]*(' | grep -qx 2; do
         kill -0 "$wm_pid" 2>/dev/null || fail "$1 did not start"
         [ "$(now_ms)" -lt "$deadline" ] || fail "$1 did not manage the screen within 10 s"
         sleep 0.05
@@ -152,7 +159,10 @@ find_window() {
             return
         fi
         [ -z "$host_pid" ] || kill -0 "$host_pid" 2>/dev/null || fail "the host ended before showing '$1'"
-        [ "$(now_ms)" -lt "$deadline" ] || fail "no window '$1' within 10 s"
+        if [ "$(now_ms)" -ge "$deadline" ]; then
+            xwininfo -root -tree >"$work/tree.log" 2>&1
+            fail "no window '$1' within 10 s"
+        fi
         sleep 0.05
     done
 }
@@ -631,6 +641,65 @@ tall_case() {
     [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/end.png "$KVZ_X11_PICTURES/tall-end.png"
 }
 
+# paste [TARGET]: what the clipboard holds, as xclip reads it (UTF8_STRING unless a target
+# is named); fails as xclip does when nothing holds it.
+paste() { timeout 5 xclip -o -selection clipboard ${1:+-t "$1"}; }
+
+# copied KEYS: presses the keys in the dialog and sets $pasted to what the clipboard then
+# holds, once the box has taken it (within 5 s).
+copied() {
+    xdotool key "$1"
+    local deadline=$(($(now_ms) + 5000))
+    until pasted=$(paste 2>/dev/null); do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "nothing to paste after $1"
+        sleep 0.05
+    done
+}
+
+# copy WM: Ctrl+C and Ctrl+Insert copy the box as the Windows box does, in UTF-8 and as
+# Latin-1 STRING; the text goes with the box, unless a clipboard manager runs, which then
+# still serves it.
+copy_case() {
+    need_tools Xvfb xdotool xprop xclip
+    [ -n "${KVZ_X11_KEEPER:-}" ] || fail "KVZ_X11_KEEPER (tests/x11/CMakeLists.txt) is not set"
+    start_xvfb
+    start_wm "$1"
+    local rule=--------------------------- expected latin1 pasted started
+    expected=$(printf '%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s' "$rule" "Assertion Failure" "$rule" \
+        "render/Mesh.cpp, line 217 : Index out of range" \
+        "שלום עולם 2024 مرحبا بالعالم" \
+        " Press OK to continue or CANCEL to report this error." "$rule" "OK   Cancel   " "$rule")
+    latin1=$(LC_ALL=C.UTF-8 sed -e 's/[^ -~]/?/g' <<<"$expected") # each character beyond Latin-1 is a '?'
+    start_host warn-release --script rtl
+    find_dialog "Assertion Failure"
+    copied ctrl+c
+    [ "$pasted" = "$expected" ] || fail "Ctrl+C copied: $pasted"
+    [ "$(paste TARGETS | sort | tr '\n' ' ')" = "STRING TARGETS TIMESTAMP UTF8_STRING " ] ||
+        fail "the targets offered: $(paste TARGETS)"
+    pasted=$(paste STRING)
+    [ "$pasted" = "$latin1" ] || fail "STRING: $pasted"
+    xdotool key Return
+    expect_host "result=0"
+    ! paste >/dev/null 2>&1 || fail "with no clipboard manager the text outlived the box"
+    "$KVZ_X11_KEEPER" >"$work/keeper.out" 2>&1 &
+    keeper_pid=$!
+    local deadline=$(($(now_ms) + 5000))
+    until grep -qx ready "$work/keeper.out"; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "the clipboard manager did not start"
+        sleep 0.05
+    done
+    start_host warn-release --script rtl
+    find_dialog "Assertion Failure"
+    copied ctrl+Insert
+    [ "$pasted" = "$expected" ] || fail "Ctrl+Insert copied: $pasted"
+    started=$(now_ms)
+    xdotool key Escape
+    expect_host "result=2"
+    pasted=$(paste) || fail "the clipboard manager did not keep the text"
+    [ "$pasted" = "$expected" ] || fail "the clipboard manager kept: $pasted"
+    echo "$1: copied, pasted as UTF8_STRING and STRING; kept by the manager, the box closed in $(($(now_ms) - started)) ms"
+}
+
 case $case_name in
 release.enter) dialog_case warn-release "Assertion Failure" enter 0 ;;
 release.escape) dialog_case warn-release "Assertion Failure" escape 2 ;;
@@ -669,6 +738,7 @@ no_link_dependency) no_link_dependency_case ;;
 screenshot) screenshot_case ;;
 keys@openbox | keys@icewm) keys_case "${case_name#keys@}" ;;
 tall@openbox | tall@icewm) tall_case "${case_name#tall@}" ;;
+copy@openbox | copy@icewm) copy_case "${case_name#copy@}" ;;
 *) fail "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"
