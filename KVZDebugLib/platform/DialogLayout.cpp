@@ -27,39 +27,6 @@ bool InRanges(uint32_t code, const Range *ranges, size_t count) {
     return false;
 }
 
-bool IsDigit(uint32_t code) {
-    return (code >= '0' && code <= '9') || (code >= 0x0660 && code <= 0x0669) ||
-           (code >= 0x06F0 && code <= 0x06F9);
-}
-
-// Spaces, punctuation and symbols: they take the direction of the text around them.
-bool IsNeutral(uint32_t code) {
-    const bool asciiLetter = (code | 0x20) >= 'a' && (code | 0x20) <= 'z';
-    return (code < 0x80 && !asciiLetter && !IsDigit(code)) || (code >= 0x80 && code < 0xC0) ||
-           (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F);
-}
-
-// One right-to-left run, [from, to), written into order back to front: each letter with
-// its marks, and each number, kept in its own order.
-void ReverseRun(const uint32_t *codes, int from, int to, uint16_t *order) {
-    int out = from;
-    for (int end = to; end > from;) {
-        int start = end - 1;
-        while (start > from && IsCombiningMark(codes[start])) {
-            --start;
-        }
-        if (IsDigit(codes[start])) {
-            while (start > from && IsDigit(codes[start - 1])) {
-                --start;
-            }
-        }
-        for (int i = start; i < end; ++i) {
-            order[out++] = static_cast<uint16_t>(i);
-        }
-        end = start;
-    }
-}
-
 // The widest part of [from, end) that fits in limit, from `from`; sets lastSpace to the
 // last space in it, or -1.
 int FitLine(const uint32_t *codes, int from, int end, Measure measure, int limit, int *lastSpace) {
@@ -95,12 +62,6 @@ int LineWidth(const uint32_t *codes, int from, int end, Measure measure) {
 bool IsCombiningMark(uint32_t code) {
     return code >= 0x0300 &&
            InRanges(code, kCombiningMarks, sizeof kCombiningMarks / sizeof kCombiningMarks[0]);
-}
-
-bool IsRightToLeft(uint32_t code) {
-    return (code >= 0x0590 && code <= 0x08FF && !IsDigit(code)) ||
-           (code >= 0xFB1D && code <= 0xFDFF) || (code >= 0xFE70 && code <= 0xFEFF) ||
-           (code >= 0x10800 && code <= 0x10FFF) || (code >= 0x1E800 && code <= 0x1EFFF);
 }
 
 int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextLine *lines,
@@ -142,31 +103,6 @@ int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextL
             return widest;
         }
         start = end + 1;
-    }
-}
-
-void VisualOrder(const uint32_t *codes, int count, uint16_t *order) {
-    for (int i = 0; i < count; ++i) {
-        order[i] = static_cast<uint16_t>(i);
-    }
-    for (int i = 0; i < count;) {
-        if (!IsRightToLeft(codes[i])) {
-            ++i;
-            continue;
-        }
-        // The run goes on over right-to-left letters, marks and digits, and over neutrals
-        // only as far as another of those follows.
-        int last = i + 1;
-        for (int j = i + 1; j < count; ++j) {
-            const uint32_t code = codes[j];
-            if (IsRightToLeft(code) || IsCombiningMark(code) || IsDigit(code)) {
-                last = j + 1;
-            } else if (!IsNeutral(code)) {
-                break;
-            }
-        }
-        ReverseRun(codes, i, last, order);
-        i = last;
     }
 }
 

@@ -1,5 +1,5 @@
 // The X11 dialog's layout as plain functions of the text and the font's measures: line
-// wrapping with proportional widths, the order a line is drawn in, and where the window
+// wrapping with proportional widths, and where the window
 // and its buttons go. Nothing here needs a display, so it is tested without one.
 #pragma once
 
@@ -24,10 +24,6 @@ struct Measure {
 // drawn on the character before it, never begun a line with.
 bool IsCombiningMark(uint32_t code);
 
-// Whether the character is written right to left (Hebrew, Arabic, Syriac, Thaana, N'Ko and
-// their presentation forms).
-bool IsRightToLeft(uint32_t code);
-
 // Splits the text into lines: at each line feed, and wherever a line would pass `limit`
 // pixels, after its last space or, in a word longer than the limit, before the character
 // that does not fit (never before a combining mark). The spaces at a wrap are dropped.
@@ -35,12 +31,6 @@ bool IsRightToLeft(uint32_t code);
 // width; a combining mark adds no width.
 int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextLine *lines,
              int *lineCount);
-
-// The order in which a line's characters are drawn, left to right, as indexes into the
-// line: each right-to-left run (right-to-left letters, with the digits, spaces and
-// punctuation between them) reversed, a combining mark kept after its letter and a
-// number kept in its own order; all else stays in place. `order` has room for count.
-void VisualOrder(const uint32_t *codes, int count, uint16_t *order);
 
 // The screen's resolution from the X resources (the RESOURCE_MANAGER text): the value of
 // Xft.dpi, or 96 where it is missing or out of reason.

@@ -3,6 +3,7 @@
 // window creation, event loop; X11Window.cpp makes and draws the windows.
 #pragma once
 
+#include "KVZDebugLib/platform/DialogBidi.h"
 #include "KVZDebugLib/platform/DialogCopy.h"
 #include "KVZDebugLib/platform/DialogInput.h"
 #include "KVZDebugLib/platform/DialogLayout.h"
@@ -68,6 +69,7 @@ class Dialog {
     void CutOff();
     bool InputFree();
     void PrepareText(const KVZChar *text);
+    void ResolveLevels();
     bool ReadProperty(Window window, Atom property, Atom type, long length, unsigned char **data,
                       unsigned long *count);
     Rect WorkArea();
@@ -95,7 +97,7 @@ class Dialog {
     void SetWindowProperties(const KVZChar *caption);
     void CreateButtons();
     void CreateWindows(const KVZChar *caption);
-    void DrawLine(const TextLine &line, int baseline);
+    void DrawLine(int index, int baseline);
     void DrawBody();
     void DrawButton(const DialogButton &button);
 
@@ -117,9 +119,12 @@ class Dialog {
     TextLine lines_[kMaxTextUnits + 1] = {};
     int lineCount_ = 0;
     int lineHeight_ = 0;
-    int firstLine_ = 0;                  // the first line shown, of a text that scrolls
-    uint32_t shown_[kMaxTextUnits] = {}; // a line in the order it is drawn
+    int firstLine_ = 0;                        // the first line shown, of a text that scrolls
+    uint8_t levels_[kMaxTextUnits] = {};       // the codes' embedding levels
+    uint8_t lineBase_[kMaxTextUnits + 1] = {}; // each line's paragraph's base level
+    uint32_t shown_[kMaxTextUnits] = {};       // a line in the order it is drawn
     uint16_t order_[kMaxTextUnits] = {};
+    LevelRun runs_[kMaxTextUnits] = {};
     DialogGeometry geometry_ = {};
 
     const KVZChar *caption_ = nullptr;

@@ -14,8 +14,10 @@ pthread_mutex_t g_LoadLock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_XftLock = PTHREAD_MUTEX_INITIALIZER;
 LoadState g_XlibState = LoadState::NotTried;
 LoadState g_XftState = LoadState::NotTried;
+LoadState g_FribidiState = LoadState::NotTried;
 XlibFunctions g_Xlib;
 XftFunctions g_Xft;
+FribidiFunctions g_Fribidi;
 
 #define KVZ_X_RESOLVE(name)                                                                        \
     table.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));                           \
@@ -36,6 +38,12 @@ bool ResolveXft(void *lib, XftFunctions &table) {
 bool ResolveFc(void *lib, XftFunctions &table) {
     bool all = true;
     KVZ_FC_FUNCTIONS(KVZ_X_RESOLVE)
+    return all;
+}
+
+bool ResolveFribidi(void *lib, FribidiFunctions &table) {
+    bool all = true;
+    KVZ_FRIBIDI_FUNCTIONS(KVZ_X_RESOLVE)
     return all;
 }
 
@@ -79,6 +87,18 @@ const XftFunctions *LoadXft() {
         g_XftState = ready ? LoadState::Ready : LoadState::Unusable;
     }
     const XftFunctions *table = g_XftState == LoadState::Ready ? &g_Xft : nullptr;
+    pthread_mutex_unlock(&g_LoadLock);
+    return table;
+}
+
+const FribidiFunctions *LoadFribidi() {
+    pthread_mutex_lock(&g_LoadLock);
+    if (g_FribidiState == LoadState::NotTried) {
+        g_FribidiState = LoadInto("libfribidi.so.0", g_Fribidi, ResolveFribidi)
+                             ? LoadState::Ready
+                             : LoadState::Unusable;
+    }
+    const FribidiFunctions *table = g_FribidiState == LoadState::Ready ? &g_Fribidi : nullptr;
     pthread_mutex_unlock(&g_LoadLock);
     return table;
 }

@@ -1,4 +1,4 @@
-// The X libraries the dialog uses, loaded with dlopen when the first box is wanted: the
+// The X and text libraries the dialog uses, loaded with dlopen when the first box is wanted: the
 // module has no link-time X or font dependency and loads where X is not installed. Only
 // their headers are used at compile time.
 #pragma once
@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fontconfig/fontconfig.h>
+#include <fribidi.h>
 
 namespace kvz::platform {
 
@@ -84,6 +85,13 @@ namespace kvz::platform {
     X(FcFontRenderPrepare)                                                                         \
     X(FcCharSetHasChar)
 
+// The FriBidi functions the dialog orders mixed-direction text with.
+#define KVZ_FRIBIDI_FUNCTIONS(X)                                                                   \
+    X(fribidi_get_bidi_types)                                                                      \
+    X(fribidi_get_bracket_types)                                                                   \
+    X(fribidi_get_par_embedding_levels_ex)                                                         \
+    X(fribidi_get_mirror_char)
+
 // The argument is a name declared, which parentheses would not allow.
 // NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define KVZ_X_MEMBER(name) decltype(&::name) name;
@@ -97,6 +105,10 @@ struct XftFunctions {
     KVZ_FC_FUNCTIONS(KVZ_X_MEMBER)
 };
 
+struct FribidiFunctions {
+    KVZ_FRIBIDI_FUNCTIONS(KVZ_X_MEMBER)
+};
+
 #undef KVZ_X_MEMBER
 
 // libX11's functions, or null when libX11 cannot be loaded whole.
@@ -105,6 +117,10 @@ const XlibFunctions *LoadXlib();
 // Xft's and fontconfig's functions, or null when either cannot be loaded whole: the
 // dialog then draws with core fonts.
 const XftFunctions *LoadXft();
+
+// FriBidi's functions, or null when it cannot be loaded whole: right-to-left text is then
+// drawn in a simple order (DialogBidi.h).
+const FribidiFunctions *LoadFribidi();
 
 // Xft keeps a process-wide list of the displays it knows, unguarded, and reorders it on
 // every call. Boxes on different threads take turns at Xft (closing a display included,

@@ -185,6 +185,22 @@ void Dialog::PrepareText(const KVZChar *text) {
     }
 }
 
+// Each paragraph's embedding levels, and each line's paragraph's base level.
+void Dialog::ResolveLevels() {
+    int line = 0;
+    for (int start = 0; start <= codeCount_;) {
+        int end = start;
+        while (end < codeCount_ && codes_[end] != '\n') {
+            ++end;
+        }
+        const uint8_t base = ParagraphLevels(codes_ + start, end - start, true, levels_ + start);
+        while (line < lineCount_ && lines_[line].start <= end) {
+            lineBase_[line++] = base;
+        }
+        start = end + 1;
+    }
+}
+
 // The window manager's work area (_NET_WORKAREA of the current desktop: the screen less
 // its panels), or the whole screen where there is none or it makes no sense.
 Rect Dialog::WorkArea() {
@@ -254,6 +270,7 @@ void Dialog::LayOut(BoxButtons buttons) {
         WrapText(codes_, codeCount_, measure,
                  WrapLimit(space_, typeface_.Width('0'), in.screenWidth), lines_, &lineCount_);
     in.lineCount = lineCount_;
+    ResolveLevels();
 
     buttonCount_ = 0;
     buttons_[buttonCount_++] = DialogButton{0, kBoxOk, "OK", {}};

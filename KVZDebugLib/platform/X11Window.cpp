@@ -136,13 +136,21 @@ void Dialog::CreateWindows(const KVZChar *caption) {
     xlib_.XMapRaised(dpy_, top_);
 }
 
-void Dialog::DrawLine(const TextLine &line, int baseline) {
-    const uint32_t *codes = codes_ + line.start;
-    VisualOrder(codes, line.count, order_);
+// A line in the order its levels give, a character at an odd level mirrored; a line of a
+// right-to-left paragraph goes against the right margin.
+void Dialog::DrawLine(int index, int baseline) {
+    const TextLine &line = lines_[index];
+    LineOrder(codes_, levels_, line.start, line.count, lineBase_[index], runs_, order_);
+    int width = 0;
     for (int i = 0; i < line.count; ++i) {
-        shown_[i] = codes[order_[i]];
+        const uint32_t code = codes_[order_[i]];
+        shown_[i] = (levels_[order_[i]] & 1) != 0 ? MirroredCharacter(code) : code;
+        width += IsCombiningMark(code) ? 0 : typeface_.Width(shown_[i]);
     }
-    typeface_.Draw(top_, gc_, space_.margin, baseline, shown_, line.count);
+    const int right = geometry_.window.width - space_.margin;
+    const int x =
+        lineBase_[index] != 0 && right - width > space_.margin ? right - width : space_.margin;
+    typeface_.Draw(top_, gc_, x, baseline, shown_, line.count);
 }
 
 // The lines in view, and for a text that scrolls, a bar in the right margin showing where.
@@ -154,7 +162,7 @@ void Dialog::DrawBody() {
     xlib_.XSetForeground(dpy_, gc_, palette_.text);
     for (int i = 0; i < geometry_.shownLines && firstLine_ + i < lineCount_; ++i) {
         const int lineTop = space_.margin + i * lineHeight_;
-        DrawLine(lines_[firstLine_ + i], lineTop + typeface_.Ascent());
+        DrawLine(firstLine_ + i, lineTop + typeface_.Ascent());
     }
     const Rect thumb = ScrollThumb(geometry_, space_, firstLine_, lineCount_);
     if (thumb.width > 0) {

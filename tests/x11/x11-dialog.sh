@@ -534,7 +534,7 @@ no_display_case() {
 no_link_dependency_case() {
     local needed
     needed=$(readelf -d "$library" | grep NEEDED) || fail "readelf found no NEEDED entries"
-    if grep -qiE 'libX|fontconfig|freetype' <<<"$needed"; then
+    if grep -qiE 'libX|fontconfig|freetype|fribidi|harfbuzz' <<<"$needed"; then
         fail "the library links X or its fonts at load time: $needed"
     fi
 }
