@@ -98,6 +98,7 @@ class Dialog {
     void CreateButtons();
     void CreateWindows(const KVZChar *caption);
     void DrawLine(int index, int baseline);
+    int LineWidth(int index);
     void DrawBody();
     void DrawButton(const DialogButton &button);
 

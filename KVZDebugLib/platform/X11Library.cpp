@@ -15,6 +15,8 @@ pthread_mutex_t g_XftLock = PTHREAD_MUTEX_INITIALIZER;
 LoadState g_XlibState = LoadState::NotTried;
 LoadState g_XftState = LoadState::NotTried;
 LoadState g_FribidiState = LoadState::NotTried;
+LoadState g_HarfbuzzState = LoadState::NotTried;
+HarfbuzzFunctions g_Harfbuzz;
 XlibFunctions g_Xlib;
 XftFunctions g_Xft;
 FribidiFunctions g_Fribidi;
@@ -44,6 +46,12 @@ bool ResolveFc(void *lib, XftFunctions &table) {
 bool ResolveFribidi(void *lib, FribidiFunctions &table) {
     bool all = true;
     KVZ_FRIBIDI_FUNCTIONS(KVZ_X_RESOLVE)
+    return all;
+}
+
+bool ResolveHarfbuzz(void *lib, HarfbuzzFunctions &table) {
+    bool all = true;
+    KVZ_HARFBUZZ_FUNCTIONS(KVZ_X_RESOLVE)
     return all;
 }
 
@@ -99,6 +107,18 @@ const FribidiFunctions *LoadFribidi() {
                              : LoadState::Unusable;
     }
     const FribidiFunctions *table = g_FribidiState == LoadState::Ready ? &g_Fribidi : nullptr;
+    pthread_mutex_unlock(&g_LoadLock);
+    return table;
+}
+
+const HarfbuzzFunctions *LoadHarfbuzz() {
+    pthread_mutex_lock(&g_LoadLock);
+    if (g_HarfbuzzState == LoadState::NotTried) {
+        g_HarfbuzzState = LoadInto("libharfbuzz.so.0", g_Harfbuzz, ResolveHarfbuzz)
+                              ? LoadState::Ready
+                              : LoadState::Unusable;
+    }
+    const HarfbuzzFunctions *table = g_HarfbuzzState == LoadState::Ready ? &g_Harfbuzz : nullptr;
     pthread_mutex_unlock(&g_LoadLock);
     return table;
 }

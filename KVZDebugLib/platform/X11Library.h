@@ -8,6 +8,8 @@
 #include <X11/Xutil.h>
 #include <fontconfig/fontconfig.h>
 #include <fribidi.h>
+#include <hb-ft.h>
+#include <hb.h>
 
 namespace kvz::platform {
 
@@ -70,7 +72,11 @@ namespace kvz::platform {
     X(XftDrawDestroy)                                                                              \
     X(XftDrawString32)                                                                             \
     X(XftColorAllocValue)                                                                          \
-    X(XftColorFree)
+    X(XftColorFree)                                                                                \
+    X(XftLockFace)                                                                                 \
+    X(XftUnlockFace)                                                                               \
+    X(XftDrawGlyphSpec)                                                                            \
+    X(XftGlyphExtents)
 #define KVZ_FC_FUNCTIONS(X)                                                                        \
     X(FcPatternCreate)                                                                             \
     X(FcPatternDestroy)                                                                            \
@@ -78,6 +84,8 @@ namespace kvz::platform {
     X(FcPatternAddDouble)                                                                          \
     X(FcPatternAddInteger)                                                                         \
     X(FcPatternGetCharSet)                                                                         \
+    X(FcPatternGetBool)                                                                            \
+    X(FcPatternGetInteger)                                                                         \
     X(FcConfigSubstitute)                                                                          \
     X(FcDefaultSubstitute)                                                                         \
     X(FcFontSort)                                                                                  \
@@ -92,6 +100,27 @@ namespace kvz::platform {
     X(fribidi_get_par_embedding_levels_ex)                                                         \
     X(fribidi_get_mirror_char)
 
+// The HarfBuzz functions the dialog shapes text with.
+#define KVZ_HARFBUZZ_FUNCTIONS(X)                                                                  \
+    X(hb_buffer_create)                                                                            \
+    X(hb_buffer_destroy)                                                                           \
+    X(hb_buffer_clear_contents)                                                                    \
+    X(hb_buffer_add_utf32)                                                                         \
+    X(hb_buffer_set_direction)                                                                     \
+    X(hb_buffer_set_script)                                                                        \
+    X(hb_buffer_set_language)                                                                      \
+    X(hb_buffer_allocation_successful)                                                             \
+    X(hb_buffer_get_glyph_infos)                                                                   \
+    X(hb_buffer_get_glyph_positions)                                                               \
+    X(hb_language_from_string)                                                                     \
+    X(hb_shape)                                                                                    \
+    X(hb_ft_font_create)                                                                           \
+    X(hb_ft_font_set_load_flags)                                                                   \
+    X(hb_font_destroy)                                                                             \
+    X(hb_font_get_glyph_h_advance)                                                                 \
+    X(hb_unicode_funcs_get_default)                                                                \
+    X(hb_unicode_script)
+
 // The argument is a name declared, which parentheses would not allow.
 // NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define KVZ_X_MEMBER(name) decltype(&::name) name;
@@ -103,6 +132,10 @@ struct XlibFunctions {
 struct XftFunctions {
     KVZ_XFT_FUNCTIONS(KVZ_X_MEMBER)
     KVZ_FC_FUNCTIONS(KVZ_X_MEMBER)
+};
+
+struct HarfbuzzFunctions {
+    KVZ_HARFBUZZ_FUNCTIONS(KVZ_X_MEMBER)
 };
 
 struct FribidiFunctions {
@@ -121,6 +154,10 @@ const XftFunctions *LoadXft();
 // FriBidi's functions, or null when it cannot be loaded whole: right-to-left text is then
 // drawn in a simple order (DialogBidi.h).
 const FribidiFunctions *LoadFribidi();
+
+// HarfBuzz's functions, or null when it cannot be loaded whole: text is then drawn a
+// character at a time, unshaped.
+const HarfbuzzFunctions *LoadHarfbuzz();
 
 // Xft keeps a process-wide list of the displays it knows, unguarded, and reorders it on
 // every call. Boxes on different threads take turns at Xft (closing a display included,

@@ -271,6 +271,14 @@ void Dialog::LayOut(BoxButtons buttons) {
                  WrapLimit(space_, typeface_.Width('0'), in.screenWidth), lines_, &lineCount_);
     in.lineCount = lineCount_;
     ResolveLevels();
+    if (typeface_.Shapes()) {
+        // Shaped lines are as wide as HarfBuzz makes them, not as their characters add up.
+        in.textWidth = 0;
+        for (int i = 0; i < lineCount_; ++i) {
+            const int width = LineWidth(i);
+            in.textWidth = width > in.textWidth ? width : in.textWidth;
+        }
+    }
 
     buttonCount_ = 0;
     buttons_[buttonCount_++] = DialogButton{0, kBoxOk, "OK", {}};

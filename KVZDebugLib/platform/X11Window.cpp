@@ -136,21 +136,49 @@ void Dialog::CreateWindows(const KVZChar *caption) {
     xlib_.XMapRaised(dpy_, top_);
 }
 
-// A line in the order its levels give, a character at an odd level mirrored; a line of a
-// right-to-left paragraph goes against the right margin.
+// A line in the order its levels give; a line of a right-to-left paragraph goes against
+// the right margin. Shaped, each run of one level is shaped in its direction (HarfBuzz
+// mirrors what a right-to-left run needs); else each character is drawn by itself, one
+// at an odd level mirrored.
 void Dialog::DrawLine(int index, int baseline) {
     const TextLine &line = lines_[index];
-    LineOrder(codes_, levels_, line.start, line.count, lineBase_[index], runs_, order_);
+    const bool shaped = typeface_.Shapes();
+    const int width = LineWidth(index);
+    const int right = geometry_.window.width - space_.margin;
+    int x = lineBase_[index] != 0 && right - width > space_.margin ? right - width : space_.margin;
+    if (shaped) {
+        const int runCount =
+            LineRuns(codes_, levels_, line.start, line.count, lineBase_[index], runs_);
+        for (int r = 0; r < runCount; ++r) {
+            x += typeface_.ShapeRun(top_, x, baseline, codes_ + runs_[r].start, runs_[r].count,
+                                    (runs_[r].level & 1) != 0, false);
+        }
+        return;
+    }
+    typeface_.Draw(top_, gc_, x, baseline, shown_, line.count); // LineWidth put them in order
+}
+
+// The width of a line as drawn. Unshaped, this puts the line in the order it is drawn in
+// shown_.
+int Dialog::LineWidth(int index) {
+    const TextLine &line = lines_[index];
     int width = 0;
+    if (typeface_.Shapes()) {
+        const int runCount =
+            LineRuns(codes_, levels_, line.start, line.count, lineBase_[index], runs_);
+        for (int r = 0; r < runCount; ++r) {
+            width += typeface_.ShapeRun(top_, 0, 0, codes_ + runs_[r].start, runs_[r].count,
+                                        (runs_[r].level & 1) != 0, true);
+        }
+        return width;
+    }
+    LineOrder(codes_, levels_, line.start, line.count, lineBase_[index], runs_, order_);
     for (int i = 0; i < line.count; ++i) {
         const uint32_t code = codes_[order_[i]];
         shown_[i] = (levels_[order_[i]] & 1) != 0 ? MirroredCharacter(code) : code;
         width += IsCombiningMark(code) ? 0 : typeface_.Width(shown_[i]);
     }
-    const int right = geometry_.window.width - space_.margin;
-    const int x =
-        lineBase_[index] != 0 && right - width > space_.margin ? right - width : space_.margin;
-    typeface_.Draw(top_, gc_, x, baseline, shown_, line.count);
+    return width;
 }
 
 // The lines in view, and for a text that scrolls, a bar in the right margin showing where.

@@ -127,9 +127,11 @@ kill_xvfb() {
     rm -f "/tmp/.X11-unix/X$display_number" "$lock"
 }
 
-# The host runs in a session of its own, with no terminal to fall back on.
+# The host runs in a session of its own, with no terminal to fall back on, with the
+# environment host_env adds.
+host_env=()
 start_host() {
-    timeout -k 2 60 setsid "$host" "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
+    timeout -k 2 60 setsid env "${host_env[@]}" "$host" "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
     host_pid=$!
 }
 
@@ -150,12 +152,14 @@ expect_host() {
     done
 }
 
-# Finds the visible window named exactly $1 (at most 10 s) and sets $found to its id.
+# Finds the visible window named exactly $1 (at most 10 s, looking every 10 ms), sets
+# $found to its id and $mapped_at to when it was seen (now_ms).
 find_window() {
     local deadline=$(($(now_ms) + 10000))
     for (( ; ; )); do
         found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
         if [ -n "$found" ]; then
+            mapped_at=$(now_ms)
             return
         fi
         [ -z "$host_pid" ] || kill -0 "$host_pid" 2>/dev/null || fail "the host ended before showing '$1'"
@@ -163,7 +167,7 @@ find_window() {
             xwininfo -root -tree >"$work/tree.log" 2>&1
             fail "no window '$1' within 10 s"
         fi
-        sleep 0.05
+        sleep 0.01
     done
 }
 
@@ -700,6 +704,45 @@ copy_case() {
     echo "$1: copied, pasted as UTF8_STRING and STRING; kept by the manager, the box closed in $(($(now_ms) - started)) ms"
 }
 
+# mapped_ms: how long after the host's call the dialog found by find_dialog was on screen.
+mapped_ms() { echo $((mapped_at - $(sed -n 's/^called=//p' "$work/host.out" | head -n 1))); }
+
+# shaping: Arabic is drawn joined, as its presentation forms are, not as its letters kept
+# apart by zero-width non-joiners; Devanagari conjuncts form, unlike the letters kept
+# apart. Each is pictured too without HarfBuzz and FriBidi (stand-ins first on the library
+# path), and the call to the mapped window is timed with and without them.
+shaping_case() {
+    need_tools Xvfb xdotool xprop import compare convert identify
+    [ -n "${KVZ_NO_TEXT_DIR:-}" ] || fail "KVZ_NO_TEXT_DIR (tests/x11/CMakeLists.txt) is not set"
+    start_xvfb
+    local script shaped=() plain=() run
+    for script in arabic arabic-forms arabic-apart devanagari devanagari-apart mixed; do
+        host_env=()
+        shoot "$work/$script.png" Return 0 --script "$script"
+        shaped+=("$(mapped_ms)")
+        host_env=("LD_LIBRARY_PATH=$KVZ_NO_TEXT_DIR")
+        shoot "$work/$script-plain.png" Return 0 --script "$script"
+        plain+=("$(mapped_ms)")
+        host_env=()
+    done
+    local forms apart unjoined_apart conjunct unshaped
+    forms=$(pixels_differing "$work/arabic.png" "$work/arabic-forms.png")
+    apart=$(pixels_differing "$work/arabic.png" "$work/arabic-apart.png")
+    unjoined_apart=$(pixels_differing "$work/arabic-plain.png" "$work/arabic-apart-plain.png")
+    conjunct=$(pixels_differing "$work/devanagari.png" "$work/devanagari-apart.png")
+    unshaped=$(pixels_differing "$work/devanagari-plain.png" "$work/devanagari-apart-plain.png")
+    echo "Arabic shaped vs its presentation forms: $forms pixels differ, vs its letters apart: $apart"
+    echo "Arabic without HarfBuzz vs its letters apart (both unshaped): $unjoined_apart pixels differ"
+    echo "Devanagari shaped vs its letters apart: $conjunct pixels differ; without HarfBuzz: $unshaped"
+    echo "call to mapped window, ms, with HarfBuzz and FriBidi: ${shaped[*]}; without: ${plain[*]}"
+    # 1000000: the pictures' sizes differ, which says nothing of the text.
+    [ "$apart" -gt 100 ] && [ "$apart" -lt 1000000 ] && [ $((forms * 4)) -lt "$apart" ] ||
+        fail "Arabic is not drawn joined ($forms pixels from its forms, $apart from its letters apart)"
+    [ "$conjunct" -gt 50 ] && [ "$conjunct" -lt 1000000 ] ||
+        fail "the Devanagari conjuncts did not form ($conjunct pixels differ)"
+    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
+}
+
 case $case_name in
 release.enter) dialog_case warn-release "Assertion Failure" enter 0 ;;
 release.escape) dialog_case warn-release "Assertion Failure" escape 2 ;;
@@ -739,6 +782,7 @@ screenshot) screenshot_case ;;
 keys@openbox | keys@icewm) keys_case "${case_name#keys@}" ;;
 tall@openbox | tall@icewm) tall_case "${case_name#tall@}" ;;
 copy@openbox | copy@icewm) copy_case "${case_name#copy@}" ;;
+shaping) shaping_case ;;
 *) fail "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"
