@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the X11 message box from outside the host process, on an Xvfb of its own.
 #
-#   x11-dialog.sh HOST CLOSER LIBRARY CASE [OUTPUT.png]
+#   x11-dialog.sh HOST CLOSER LIBRARY CASE [OUTPUT.png [--press KEY] [HOST OPTIONS...]]
 #
 # HOST is kvz_x11_host, CLOSER kvz_x11_close, LIBRARY libKVZDebugLib.so. Each case starts
 # Xvfb on a free display number, runs the host, finds the dialog with xdotool, checks its
@@ -10,8 +10,8 @@
 # at the end. Exits 77 (skipped) when Xvfb, xdotool or xprop is missing, unless CI is set.
 #
 # The cases "scripts" and "core_fonts" copy their pictures into the directory
-# KVZ_X11_PICTURES names, when it is set. The case "screenshot" saves a picture of the dialog to OUTPUT.png (needs imagemagick);
-# docs/x11-dialog.png is made with it.
+# KVZ_X11_PICTURES names, when it is set. The case "screenshot" saves a picture of the
+# dialog to OUTPUT.png (needs imagemagick); the pictures in docs/ are made with it.
 set -u
 
 if [ $# -lt 4 ]; then
@@ -543,21 +543,26 @@ no_link_dependency_case() {
     fi
 }
 
+# screenshot: the dialog of the host options given after OUTPUT.png (the sample text when
+# none), pictured as it first appears or, after --press KEY, once the key has gone to it.
 screenshot_case() {
     [ -n "$output" ] || fail "screenshot needs an output file"
     need_tools Xvfb xdotool xprop import
     start_xvfb 1920x1080
-    start_host warn-release --sample
+    local press=
+    if [ "${1:-}" = --press ]; then
+        press=$2
+        shift 2
+    fi
+    [ $# -gt 0 ] || set -- --sample
+    start_host warn-release "$@"
     find_dialog "Assertion Failure"
-    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
-    local X Y WIDTH HEIGHT SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$dialog")"
     # Leave the pointer off the dialog so that it is pictured as it first appears.
     xdotool mousemove 0 0
-    sleep 0.3
-    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$output" || fail "import failed"
-    xdotool key Return
-    expect_host "result=0"
+    [ -z "$press" ] || xdotool key "$press"
+    snap "$output"
+    xdotool key Escape
+    expect_host "result=2"
     echo "saved $output (${WIDTH}x$HEIGHT dialog)"
 }
 
@@ -778,7 +783,7 @@ scripts) scripts_case ;;
 core_fonts) core_fonts_case ;;
 no_display) no_display_case ;;
 no_link_dependency) no_link_dependency_case ;;
-screenshot) screenshot_case ;;
+screenshot) screenshot_case "${@:6}" ;;
 keys@openbox | keys@icewm) keys_case "${case_name#keys@}" ;;
 tall@openbox | tall@icewm) tall_case "${case_name#tall@}" ;;
 copy@openbox | copy@icewm) copy_case "${case_name#copy@}" ;;
