@@ -1,17 +1,19 @@
 // The message box as a dialog window on the X display named by DISPLAY.
 //
-// libX11, Xft and fontconfig are loaded with dlopen when the first box is wanted
-// (X11Library.cpp), so the module has no link-time X dependency and loads where X is not
-// installed. Only their headers are used at compile time.
+// libX11, Xft, fontconfig, HarfBuzz and FriBidi are loaded with dlopen when the first box
+// is wanted (X11Library.cpp), so the module has no link-time X dependency and loads where
+// X is not installed. Only their headers are used at compile time.
 //
 // Each box opens a private connection, used by the calling thread alone, and closes it
 // once answered. Nothing is shared with the host's own connections, so XInitThreads
 // (which is process-wide and must come before any other Xlib call) is neither needed
 // nor called.
 //
-// Text goes from UTF-16 to code points here and is drawn through Xft, each character in
-// the first installed font that has it, or with a core font where Xft cannot be had
-// (X11Text.cpp); neither needs the locale: the host's locale is never read or changed.
+// Text goes from UTF-16 to code points here, is ordered by its bidi levels (DialogBidi.h)
+// and drawn through Xft, shaped by HarfBuzz where it can be loaded (X11Shaping.cpp), else
+// each character in the first installed font that has it, or with a core font where Xft
+// cannot be had (X11Text.cpp); none needs the locale: the host's locale is never read or
+// changed.
 // A character no font has is drawn as U+FFFD, or '?' where the font lacks that too.
 //
 // Xlib's error handlers are process-wide; X11Errors.h says how the box shares them. An
@@ -28,8 +30,8 @@
 // A box that another client's keyboard or pointer grab would leave unanswerable is not
 // put up: the next kind of box is tried.
 //
-// Nothing is allocated here beyond what Xlib, Xft and fontconfig allocate themselves: the
-// text is laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
+// Nothing is allocated here beyond what the libraries allocate themselves: the text is
+// laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
 #include "KVZDebugLib/platform/DialogInput.h"
 #include "KVZDebugLib/platform/ShownText.h"
 #include "KVZDebugLib/platform/X11Dialog.h"
