@@ -620,6 +620,8 @@ tall_case() {
     expect_host "result=0"
     start_host warn-release --short-lines 380
     find_dialog "Assertion Failure"
+    local mapped
+    mapped=$(mapped_ms)
     snap "$work/top.png"
     [ "$HEIGHT" -le 768 ] || fail "a ${WIDTH}x$HEIGHT box on a 1024x768 screen"
     xdotool key End
@@ -641,7 +643,7 @@ tall_case() {
     top_vs_short=$(pixels_differing "$work/top-corner.png" "$work/short-corner.png")
     home_vs_top=$(pixels_differing "$work/home.png" "$work/top.png")
     wheel_vs_top=$(pixels_differing "$work/wheel.png" "$work/top.png")
-    echo "$1: ${WIDTH}x$HEIGHT; last line vs a short box's: at the top $top_vs_short, after End $end_vs_short pixels differ; Home vs first view $home_vs_top, wheel vs first view $wheel_vs_top"
+    echo "$1: ${WIDTH}x$HEIGHT, mapped $mapped ms after the call; last line vs a short box's: at the top $top_vs_short, after End $end_vs_short pixels differ; Home vs first view $home_vs_top, wheel vs first view $wheel_vs_top"
     [ -z "${KVZ_DEBUG_PICS:-}" ] || cp "$work"/*.png "$KVZ_DEBUG_PICS"
     [ "$end_vs_short" -eq 0 ] || fail "after End the closing question is not the last line shown"
     [ "$top_vs_short" -gt 100 ] || fail "the closing question shows before scrolling"
