@@ -27,39 +27,6 @@ bool InRanges(uint32_t code, const Range *ranges, size_t count) {
     return false;
 }
 
-bool IsDigit(uint32_t code) {
-    return (code >= '0' && code <= '9') || (code >= 0x0660 && code <= 0x0669) ||
-           (code >= 0x06F0 && code <= 0x06F9);
-}
-
-// Spaces, punctuation and symbols: they take the direction of the text around them.
-bool IsNeutral(uint32_t code) {
-    const bool asciiLetter = (code | 0x20) >= 'a' && (code | 0x20) <= 'z';
-    return (code < 0x80 && !asciiLetter && !IsDigit(code)) || (code >= 0x80 && code < 0xC0) ||
-           (code >= 0x2000 && code <= 0x2BFF) || (code >= 0x3000 && code <= 0x303F);
-}
-
-// One right-to-left run, [from, to), written into order back to front: each letter with
-// its marks, and each number, kept in its own order.
-void ReverseRun(const uint32_t *codes, int from, int to, uint16_t *order) {
-    int out = from;
-    for (int end = to; end > from;) {
-        int start = end - 1;
-        while (start > from && IsCombiningMark(codes[start])) {
-            --start;
-        }
-        if (IsDigit(codes[start])) {
-            while (start > from && IsDigit(codes[start - 1])) {
-                --start;
-            }
-        }
-        for (int i = start; i < end; ++i) {
-            order[out++] = static_cast<uint16_t>(i);
-        }
-        end = start;
-    }
-}
-
 // The widest part of [from, end) that fits in limit, from `from`; sets lastSpace to the
 // last space in it, or -1.
 int FitLine(const uint32_t *codes, int from, int end, Measure measure, int limit, int *lastSpace) {
@@ -95,12 +62,6 @@ int LineWidth(const uint32_t *codes, int from, int end, Measure measure) {
 bool IsCombiningMark(uint32_t code) {
     return code >= 0x0300 &&
            InRanges(code, kCombiningMarks, sizeof kCombiningMarks / sizeof kCombiningMarks[0]);
-}
-
-bool IsRightToLeft(uint32_t code) {
-    return (code >= 0x0590 && code <= 0x08FF && !IsDigit(code)) ||
-           (code >= 0xFB1D && code <= 0xFDFF) || (code >= 0xFE70 && code <= 0xFEFF) ||
-           (code >= 0x10800 && code <= 0x10FFF) || (code >= 0x1E800 && code <= 0x1EFFF);
 }
 
 int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextLine *lines,
@@ -142,31 +103,6 @@ int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextL
             return widest;
         }
         start = end + 1;
-    }
-}
-
-void VisualOrder(const uint32_t *codes, int count, uint16_t *order) {
-    for (int i = 0; i < count; ++i) {
-        order[i] = static_cast<uint16_t>(i);
-    }
-    for (int i = 0; i < count;) {
-        if (!IsRightToLeft(codes[i])) {
-            ++i;
-            continue;
-        }
-        // The run goes on over right-to-left letters, marks and digits, and over neutrals
-        // only as far as another of those follows.
-        int last = i + 1;
-        for (int j = i + 1; j < count; ++j) {
-            const uint32_t code = codes[j];
-            if (IsRightToLeft(code) || IsCombiningMark(code) || IsDigit(code)) {
-                last = j + 1;
-            } else if (!IsNeutral(code)) {
-                break;
-            }
-        }
-        ReverseRun(codes, i, last, order);
-        i = last;
     }
 }
 
@@ -237,16 +173,15 @@ DialogGeometry PlaceDialog(const LayoutInput &in) {
     width =
         width < buttonsWidth + 2 * space.bandPadding ? buttonsWidth + 2 * space.bandPadding : width;
     width = width < space.minWindowWidth ? space.minWindowWidth : width;
-    out.bandTop = 2 * space.margin + in.lineCount * in.lineHeight;
-    int height = out.bandTop + bandHeight;
-    if (height > in.screenHeight - 2 * space.margin) {
-        const int least = bandHeight + 2 * space.margin + in.lineHeight;
-        height = in.screenHeight - 2 * space.margin;
-        height = height < least ? least : height;
-        out.bandTop = height - bandHeight;
-    }
+    // The lines that fit on the screen with the band and the margins around the window.
+    const int room = in.screenHeight - 2 * space.margin - bandHeight - 2 * space.margin;
+    const int fit = in.lineHeight > 0 && room > in.lineHeight ? room / in.lineHeight : 1;
+    out.shownLines = in.lineCount < fit ? in.lineCount : fit;
+    out.bandTop = 2 * space.margin + out.shownLines * in.lineHeight;
+    const int height = out.bandTop + bandHeight;
     const int left = (in.screenWidth - width) / 2, top = (in.screenHeight - height) / 2;
-    out.window = Rect{left < 0 ? 0 : left, top < 0 ? 0 : top, width, height};
+    out.window = Rect{in.screenLeft + (left < 0 ? 0 : left), in.screenTop + (top < 0 ? 0 : top),
+                      width, height};
     int buttonLeft = width - space.bandPadding - buttonsWidth;
     for (int i = 0; i < in.buttonCount; ++i) {
         out.buttons[i] =
@@ -254,6 +189,20 @@ DialogGeometry PlaceDialog(const LayoutInput &in) {
         buttonLeft += buttonWidth + space.gap;
     }
     return out;
+}
+
+Rect ScrollThumb(const DialogGeometry &geometry, const Spacing &space, int first, int total) {
+    if (geometry.shownLines <= 0 || total <= geometry.shownLines) {
+        return Rect{0, 0, 0, 0};
+    }
+    const int track = geometry.bandTop - 2 * space.margin;
+    const int least = space.margin < track ? space.margin : track;
+    int height = track * geometry.shownLines / total;
+    height = height < least ? least : height;
+    const int last = total - geometry.shownLines;
+    const int top = space.margin + (track - height) * first / last;
+    const int width = space.margin / 3 > 2 ? space.margin / 3 : 2;
+    return Rect{geometry.window.width - space.margin / 2 - width / 2, top, width, height};
 }
 
 } // namespace kvz::platform

@@ -1,5 +1,5 @@
 // The X11 dialog's layout as plain functions of the text and the font's measures: line
-// wrapping with proportional widths, the order a line is drawn in, and where the window
+// wrapping with proportional widths, and where the window
 // and its buttons go. Nothing here needs a display, so it is tested without one.
 #pragma once
 
@@ -24,10 +24,6 @@ struct Measure {
 // drawn on the character before it, never begun a line with.
 bool IsCombiningMark(uint32_t code);
 
-// Whether the character is written right to left (Hebrew, Arabic, Syriac, Thaana, N'Ko and
-// their presentation forms).
-bool IsRightToLeft(uint32_t code);
-
 // Splits the text into lines: at each line feed, and wherever a line would pass `limit`
 // pixels, after its last space or, in a word longer than the limit, before the character
 // that does not fit (never before a combining mark). The spaces at a wrap are dropped.
@@ -35,12 +31,6 @@ bool IsRightToLeft(uint32_t code);
 // width; a combining mark adds no width.
 int WrapText(const uint32_t *codes, int count, Measure measure, int limit, TextLine *lines,
              int *lineCount);
-
-// The order in which a line's characters are drawn, left to right, as indexes into the
-// line: each right-to-left run (right-to-left letters, with the digits, spaces and
-// punctuation between them) reversed, a combining mark kept after its letter and a
-// number kept in its own order; all else stays in place. `order` has room for count.
-void VisualOrder(const uint32_t *codes, int count, uint16_t *order);
 
 // The screen's resolution from the X resources (the RESOURCE_MANAGER text): the value of
 // Xft.dpi, or 96 where it is missing or out of reason.
@@ -73,17 +63,25 @@ struct LayoutInput {
     int lineCount;
     int labelWidths[2];
     int buttonCount;
-    int screenWidth, screenHeight;
+    // The part of the screen a window may take: the work area the window manager gives
+    // (less its panels), else the whole screen.
+    int screenLeft, screenTop, screenWidth, screenHeight;
 };
 
-// The window, centred on the screen, and its buttons inside it (OK, then Cancel, alike in
-// size, at the right of a band along the bottom). A text too tall for the screen is cut,
-// keeping one line at least and the buttons.
+// The window, centred in the work area, and its buttons inside it (OK, then Cancel, alike in
+// size, at the right of a band along the bottom). A text too tall for the screen shows
+// as many whole lines as fit (one at least) and scrolls; the buttons stay in view.
 struct DialogGeometry {
     Rect window;
     int bandTop;
     Rect buttons[2];
+    int shownLines; // lines in view at once: lineCount, or fewer for a text that scrolls
 };
 DialogGeometry PlaceDialog(const LayoutInput &in);
+
+// Where the thumb of a scrolling text's bar goes, in the right margin beside the lines,
+// for `total` lines of which `shown` are in view from `first`. Empty (width 0) for a text
+// that does not scroll.
+Rect ScrollThumb(const DialogGeometry &geometry, const Spacing &space, int first, int total);
 
 } // namespace kvz::platform

@@ -3,6 +3,9 @@
 // window creation, event loop; X11Window.cpp makes and draws the windows.
 #pragma once
 
+#include "KVZDebugLib/platform/DialogBidi.h"
+#include "KVZDebugLib/platform/DialogCopy.h"
+#include "KVZDebugLib/platform/DialogInput.h"
 #include "KVZDebugLib/platform/DialogLayout.h"
 #include "KVZDebugLib/platform/PosixMessageBox.h"
 #include "KVZDebugLib/platform/X11Errors.h"
@@ -22,6 +25,13 @@ enum AtomIndex {
     kAtomNetWmWindowType,
     kAtomNetWmWindowTypeDialog,
     kAtomNetWmPid,
+    kAtomNetWorkarea,
+    kAtomNetCurrentDesktop,
+    kAtomClipboard,
+    kAtomTargets,
+    kAtomTimestamp,
+    kAtomClipboardManager,
+    kAtomSaveTargets,
     kAtomCount
 };
 
@@ -59,9 +69,22 @@ class Dialog {
     void CutOff();
     bool InputFree();
     void PrepareText(const KVZChar *text);
+    void ResolveLevels();
+    bool ReadProperty(Window window, Atom property, Atom type, long length, unsigned char **data,
+                      unsigned long *count);
+    Rect WorkArea();
     void LayOut(BoxButtons buttons);
     int32_t Handle(XEvent &event, int32_t closedAnswer);
     int32_t OnKey(const XKeyEvent &key, int32_t closedAnswer);
+    bool Scrolls() const;
+    void Act(KeyAction action, bool wheel, Time time);
+
+    // X11Clipboard.cpp: copying the box.
+    void Copy(Time time);
+    bool PutSelection(Window requestor, Atom property, Atom target);
+    void OnSelectionRequest(const XSelectionRequestEvent &request);
+    bool OnSelection(const XEvent &event);
+    void HandOver();
     int32_t OnPointer(const XEvent &event);
     DialogButton *ButtonOf(Window window);
     int32_t Loop(int32_t closedAnswer);
@@ -74,7 +97,8 @@ class Dialog {
     void SetWindowProperties(const KVZChar *caption);
     void CreateButtons();
     void CreateWindows(const KVZChar *caption);
-    void DrawLine(const TextLine &line, int baseline);
+    void DrawLine(int index, int baseline);
+    int LineWidth(int index);
     void DrawBody();
     void DrawButton(const DialogButton &button);
 
@@ -96,13 +120,23 @@ class Dialog {
     TextLine lines_[kMaxTextUnits + 1] = {};
     int lineCount_ = 0;
     int lineHeight_ = 0;
-    uint32_t shown_[kMaxTextUnits] = {}; // a line in the order it is drawn
+    int firstLine_ = 0;                        // the first line shown, of a text that scrolls
+    uint8_t levels_[kMaxTextUnits] = {};       // the codes' embedding levels
+    uint8_t lineBase_[kMaxTextUnits + 1] = {}; // each line's paragraph's base level
+    uint32_t shown_[kMaxTextUnits] = {};       // a line in the order it is drawn
     uint16_t order_[kMaxTextUnits] = {};
+    LevelRun runs_[kMaxTextUnits] = {};
     DialogGeometry geometry_ = {};
+
+    const KVZChar *caption_ = nullptr;
+    char copy_[kCopyCapacity] = {}; // the box as text, once copied
+    size_t copyLength_ = 0;
+    Time copyTime_ = CurrentTime;
+    bool ownsClipboard_ = false;
 
     DialogButton buttons_[2] = {};
     int buttonCount_ = 0;
-    int focused_ = 0;                 // the button Enter answers: OK, or where Tab moved
+    int focused_ = 0;                 // the button Enter answers: OK, or where the keys moved
     DialogButton *pressed_ = nullptr; // the button under a held mouse button
     bool pressedInside_ = false;
     unsigned heldKey_ = 0; // a key pressed in the box, answered on its release

@@ -32,9 +32,12 @@ BoxSlot *SlotOf(const Display *display) {
 }
 
 // Errors a box can meet in normal use and goes on from: the focus request races the
-// window manager, and a full colormap only costs the box its colours.
+// window manager, a full colormap only costs the box its colours, and a client pasting
+// the box's text may close its window before the text or the answer reaches it.
 bool IsHarmless(const XErrorEvent &error) {
-    return error.request_code == X_SetInputFocus || error.request_code == X_AllocColor;
+    return error.request_code == X_SetInputFocus || error.request_code == X_AllocColor ||
+           (error.error_code == BadWindow &&
+            (error.request_code == X_ChangeProperty || error.request_code == X_SendEvent));
 }
 
 int OnXError(Display *display, XErrorEvent *error) {

@@ -14,8 +14,12 @@ pthread_mutex_t g_LoadLock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_XftLock = PTHREAD_MUTEX_INITIALIZER;
 LoadState g_XlibState = LoadState::NotTried;
 LoadState g_XftState = LoadState::NotTried;
+LoadState g_FribidiState = LoadState::NotTried;
+LoadState g_HarfbuzzState = LoadState::NotTried;
+HarfbuzzFunctions g_Harfbuzz;
 XlibFunctions g_Xlib;
 XftFunctions g_Xft;
+FribidiFunctions g_Fribidi;
 
 #define KVZ_X_RESOLVE(name)                                                                        \
     table.name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));                           \
@@ -36,6 +40,18 @@ bool ResolveXft(void *lib, XftFunctions &table) {
 bool ResolveFc(void *lib, XftFunctions &table) {
     bool all = true;
     KVZ_FC_FUNCTIONS(KVZ_X_RESOLVE)
+    return all;
+}
+
+bool ResolveFribidi(void *lib, FribidiFunctions &table) {
+    bool all = true;
+    KVZ_FRIBIDI_FUNCTIONS(KVZ_X_RESOLVE)
+    return all;
+}
+
+bool ResolveHarfbuzz(void *lib, HarfbuzzFunctions &table) {
+    bool all = true;
+    KVZ_HARFBUZZ_FUNCTIONS(KVZ_X_RESOLVE)
     return all;
 }
 
@@ -79,6 +95,30 @@ const XftFunctions *LoadXft() {
         g_XftState = ready ? LoadState::Ready : LoadState::Unusable;
     }
     const XftFunctions *table = g_XftState == LoadState::Ready ? &g_Xft : nullptr;
+    pthread_mutex_unlock(&g_LoadLock);
+    return table;
+}
+
+const FribidiFunctions *LoadFribidi() {
+    pthread_mutex_lock(&g_LoadLock);
+    if (g_FribidiState == LoadState::NotTried) {
+        g_FribidiState = LoadInto("libfribidi.so.0", g_Fribidi, ResolveFribidi)
+                             ? LoadState::Ready
+                             : LoadState::Unusable;
+    }
+    const FribidiFunctions *table = g_FribidiState == LoadState::Ready ? &g_Fribidi : nullptr;
+    pthread_mutex_unlock(&g_LoadLock);
+    return table;
+}
+
+const HarfbuzzFunctions *LoadHarfbuzz() {
+    pthread_mutex_lock(&g_LoadLock);
+    if (g_HarfbuzzState == LoadState::NotTried) {
+        g_HarfbuzzState = LoadInto("libharfbuzz.so.0", g_Harfbuzz, ResolveHarfbuzz)
+                              ? LoadState::Ready
+                              : LoadState::Unusable;
+    }
+    const HarfbuzzFunctions *table = g_HarfbuzzState == LoadState::Ready ? &g_Harfbuzz : nullptr;
     pthread_mutex_unlock(&g_LoadLock);
     return table;
 }

@@ -1,17 +1,19 @@
 // The message box as a dialog window on the X display named by DISPLAY.
 //
-// libX11, Xft and fontconfig are loaded with dlopen when the first box is wanted
-// (X11Library.cpp), so the module has no link-time X dependency and loads where X is not
-// installed. Only their headers are used at compile time.
+// libX11, Xft, fontconfig, HarfBuzz and FriBidi are loaded with dlopen when the first box
+// is wanted (X11Library.cpp), so the module has no link-time X dependency and loads where
+// X is not installed. Only their headers are used at compile time.
 //
 // Each box opens a private connection, used by the calling thread alone, and closes it
 // once answered. Nothing is shared with the host's own connections, so XInitThreads
 // (which is process-wide and must come before any other Xlib call) is neither needed
 // nor called.
 //
-// Text goes from UTF-16 to code points here and is drawn through Xft, each character in
-// the first installed font that has it, or with a core font where Xft cannot be had
-// (X11Text.cpp); neither needs the locale: the host's locale is never read or changed.
+// Text goes from UTF-16 to code points here, is ordered by its bidi levels (DialogBidi.h)
+// and drawn through Xft, shaped by HarfBuzz where it can be loaded (X11Shaping.cpp), else
+// each character in the first installed font that has it, or with a core font where Xft
+// cannot be had (X11Text.cpp); none needs the locale: the host's locale is never read or
+// changed.
 // A character no font has is drawn as U+FFFD, or '?' where the font lacks that too.
 //
 // Xlib's error handlers are process-wide; X11Errors.h says how the box shares them. An
@@ -29,8 +31,9 @@
 // A box that another client's keyboard or pointer grab would leave unanswerable is not
 // put up: the next kind of box is tried.
 //
-// Nothing is allocated here beyond what Xlib, Xft and fontconfig allocate themselves: the
-// text is laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
+// Nothing is allocated here beyond what the libraries allocate themselves: the text is
+// laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
+#include "KVZDebugLib/platform/DialogInput.h"
 #include "KVZDebugLib/platform/ShownText.h"
 #include "KVZDebugLib/platform/X11Dialog.h"
 #include "KVZDebugLib/platform/X11Probe.h"
@@ -53,8 +56,20 @@ namespace {
 constexpr int kQuietMs = 1000;
 
 const char *const kAtomNames[kAtomCount] = {
-    "WM_PROTOCOLS",        "WM_DELETE_WINDOW",           "_NET_WM_NAME", "UTF8_STRING",
-    "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_PID",
+    "WM_PROTOCOLS",
+    "WM_DELETE_WINDOW",
+    "_NET_WM_NAME",
+    "UTF8_STRING",
+    "_NET_WM_WINDOW_TYPE",
+    "_NET_WM_WINDOW_TYPE_DIALOG",
+    "_NET_WM_PID",
+    "_NET_WORKAREA",
+    "_NET_CURRENT_DESKTOP",
+    "CLIPBOARD",
+    "TARGETS",
+    "TIMESTAMP",
+    "CLIPBOARD_MANAGER",
+    "SAVE_TARGETS",
 };
 
 // The text's colour, for Xft; core fonts draw in the palette's.
@@ -173,6 +188,72 @@ void Dialog::PrepareText(const KVZChar *text) {
     }
 }
 
+// Each paragraph's embedding levels, and each line's paragraph's base level.
+void Dialog::ResolveLevels() {
+    int line = 0;
+    for (int start = 0; start <= codeCount_;) {
+        int end = start;
+        while (end < codeCount_ && codes_[end] != '\n') {
+            ++end;
+        }
+        const uint8_t base = ParagraphLevels(codes_ + start, end - start, true, levels_ + start);
+        while (line < lineCount_ && lines_[line].start <= end) {
+            lineBase_[line++] = base;
+        }
+        start = end + 1;
+    }
+}
+
+// The window manager's work area (_NET_WORKAREA of the current desktop: the screen less
+// its panels), or the whole screen where there is none or it makes no sense.
+Rect Dialog::WorkArea() {
+    const Rect screen = {0, 0, DisplayWidth(dpy_, screen_), DisplayHeight(dpy_, screen_)};
+    Rect area = screen;
+    long desktop = 0;
+    unsigned char *data = nullptr;
+    unsigned long count = 0;
+    if (ReadProperty(RootWindow(dpy_, screen_), atoms_[kAtomNetCurrentDesktop], XA_CARDINAL, 1,
+                     &data, &count) &&
+        count == 1) {
+        desktop = reinterpret_cast<long *>(data)[0];
+    }
+    if (data != nullptr) {
+        xlib_.XFree(data);
+        data = nullptr;
+    }
+    if (desktop >= 0 && desktop < 64 &&
+        ReadProperty(RootWindow(dpy_, screen_), atoms_[kAtomNetWorkarea], XA_CARDINAL,
+                     4 * (desktop + 1), &data, &count) &&
+        count == static_cast<unsigned long>(4 * (desktop + 1))) {
+        const long *at = reinterpret_cast<long *>(data) + 4 * desktop;
+        const Rect given = {static_cast<int>(at[0]), static_cast<int>(at[1]),
+                            static_cast<int>(at[2]), static_cast<int>(at[3])};
+        if (given.x >= 0 && given.y >= 0 && given.width >= screen.width / 2 &&
+            given.height >= screen.height / 2 && given.x + given.width <= screen.width &&
+            given.y + given.height <= screen.height) {
+            area = given;
+        }
+    }
+    if (data != nullptr) {
+        xlib_.XFree(data);
+    }
+    return area;
+}
+
+// Reads up to `length` 32-bit items of a window's property of the given type; *data (to be
+// freed with XFree when not null) and *count are what came. False when there is none.
+bool Dialog::ReadProperty(Window window, Atom property, Atom type, long length,
+                          unsigned char **data, unsigned long *count) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long after = 0;
+    *data = nullptr;
+    *count = 0;
+    return xlib_.XGetWindowProperty(dpy_, window, property, 0, length, False, type, &actualType,
+                                    &format, count, &after, data) == Success &&
+           actualType == type && format == 32;
+}
+
 // The text wrapped to the font's widths, and the window and buttons placed around it.
 void Dialog::LayOut(BoxButtons buttons) {
     const int fontHeight = typeface_.Ascent() + typeface_.Descent();
@@ -182,13 +263,25 @@ void Dialog::LayOut(BoxButtons buttons) {
     in.space = space_;
     in.fontHeight = fontHeight;
     in.lineHeight = lineHeight_;
-    in.screenWidth = DisplayWidth(dpy_, screen_);
-    in.screenHeight = DisplayHeight(dpy_, screen_);
+    const Rect area = WorkArea();
+    in.screenLeft = area.x;
+    in.screenTop = area.y;
+    in.screenWidth = area.width;
+    in.screenHeight = area.height;
     const Measure measure = {MeasureWith, &typeface_};
     in.textWidth =
         WrapText(codes_, codeCount_, measure,
                  WrapLimit(space_, typeface_.Width('0'), in.screenWidth), lines_, &lineCount_);
     in.lineCount = lineCount_;
+    ResolveLevels();
+    if (typeface_.Shapes()) {
+        // Shaped lines are as wide as HarfBuzz makes them, not as their characters add up.
+        in.textWidth = 0;
+        for (int i = 0; i < lineCount_; ++i) {
+            const int width = LineWidth(i);
+            in.textWidth = width > in.textWidth ? width : in.textWidth;
+        }
+    }
 
     buttonCount_ = 0;
     buttons_[buttonCount_++] = DialogButton{0, kBoxOk, "OK", {}};
@@ -216,7 +309,14 @@ DialogButton *Dialog::ButtonOf(Window window) {
 // What a pointer event answers: the answer of a button clicked, or 0 for none. A button
 // answers when the mouse button is let go over it.
 int32_t Dialog::OnPointer(const XEvent &event) {
-    if (event.type == ButtonPress && event.xbutton.button == Button1 && pressed_ == nullptr) {
+    if (event.type == ButtonPress &&
+        (event.xbutton.button == Button4 || event.xbutton.button == Button5)) {
+        if (Scrolls()) {
+            Act(event.xbutton.button == Button4 ? KeyAction::LineUp : KeyAction::LineDown, true,
+                event.xbutton.time);
+        }
+    } else if (event.type == ButtonPress && event.xbutton.button == Button1 &&
+               pressed_ == nullptr) {
         pressed_ = ButtonOf(event.xbutton.window);
         pressedInside_ = pressed_ != nullptr;
         if (pressed_ != nullptr) {
@@ -243,33 +343,53 @@ int32_t Dialog::OnPointer(const XEvent &event) {
     return 0;
 }
 
-// What a key answers. A key held down when the box came up (Enter, say, still held from
-// what the person was doing) answers nothing: only a press in the box counts. Enter
-// answers the focused button, Escape as closing would; Tab moves the focus.
+// What a key answers (DialogInput.h says what each does). A key held down when the box
+// came up (Enter, say, still held from what the person was doing) answers nothing: only a
+// press in the box counts. Moving and scrolling act as the key goes down, and repeat.
 int32_t Dialog::OnKey(const XKeyEvent &key, int32_t closedAnswer) {
+    XKeyEvent copy = key;
+    const KeySym sym = xlib_.XLookupKeysym(&copy, 0);
+    const KeyAction action = ActionForKey(static_cast<uint32_t>(sym), key.state, Scrolls());
     if (key.type == KeyPress) {
         heldKey_ = key.keycode;
+        if (!ActsOnRelease(action)) {
+            Act(action, false, key.time);
+        }
         return 0;
     }
     if (key.keycode != heldKey_) {
         return 0;
     }
     heldKey_ = 0;
-    XKeyEvent copy = key;
-    const KeySym sym = xlib_.XLookupKeysym(&copy, 0);
-    if (sym == XK_Return || sym == XK_KP_Enter) {
+    if (action == KeyAction::Press) {
         return buttons_[focused_].answer;
     }
-    if (sym == XK_Escape) {
-        return closedAnswer;
+    return action == KeyAction::Close ? closedAnswer : 0;
+}
+
+bool Dialog::Scrolls() const {
+    return geometry_.shownLines < lineCount_;
+}
+
+// Moves the focus, scrolls or copies.
+void Dialog::Act(KeyAction action, bool wheel, Time time) {
+    if (action == KeyAction::Copy) {
+        Copy(time);
+        return;
     }
-    if ((sym == XK_Tab || sym == XK_ISO_Left_Tab) && buttonCount_ > 1) {
+    const int focused = FocusAfter(action, focused_, buttonCount_);
+    if (focused != focused_) {
         const int before = focused_;
-        focused_ = (focused_ + 1) % buttonCount_;
+        focused_ = focused;
         DrawButton(buttons_[before]);
         DrawButton(buttons_[focused_]);
+        return;
     }
-    return 0;
+    const int first = FirstLineAfter(action, wheel, firstLine_, geometry_.shownLines, lineCount_);
+    if (first != firstLine_) {
+        firstLine_ = first;
+        DrawBody();
+    }
 }
 
 // What an event answers: kBoxOk, kBoxCancel, closedAnswer when the window is closed or
@@ -308,6 +428,10 @@ int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
     case DestroyNotify:
         topGone_ = topGone_ || event.xdestroywindow.window == top_;
         return event.xdestroywindow.window == top_ ? closedAnswer : 0;
+    case SelectionRequest:
+    case SelectionClear:
+        OnSelection(event);
+        return 0;
     case MappingNotify:
         xlib_.XRefreshKeyboardMapping(&event.xmapping);
         return 0;
@@ -366,6 +490,7 @@ int32_t Dialog::Loop(int32_t closedAnswer) {
 // are short; then the events.
 int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
     const int32_t closedAnswer = buttons == BoxOkCancel ? kBoxCancel : kBoxOk;
+    caption_ = caption;
     screen_ = DefaultScreen(dpy_);
     StartProbing();
     if (!ServerAnswers() ||
@@ -389,9 +514,12 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     }
     const int32_t answer = Loop(closedAnswer);
     // Closing waits on the server (and holds Xft's turn meanwhile): it must answer first,
-    // or be cut off.
-    if (!slot_.lost.load()) {
-        ServerAnswers();
+    // or be cut off. So does asking who the clipboard manager is.
+    if (!slot_.lost.load() && ServerAnswers() && ownsClipboard_) {
+        HandOver();
+        if (!slot_.lost.load()) {
+            ServerAnswers();
+        }
     }
     return answer;
 }

@@ -57,6 +57,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
         return;
     }
     touchedXft_ = true;
+    hb_ = LoadHarfbuzz();
     KeepNoClosedFonts();
     pattern_ = xft_->FcPatternCreate();
     if (pattern_ == nullptr) {
@@ -131,6 +132,7 @@ bool Typeface::OpenCore(int screen) {
 void Typeface::Close() {
     if (xft_ != nullptr) {
         LockXft();
+        CloseShaping();
         if (draw_ != nullptr) {
             xft_->XftDrawDestroy(draw_);
         }
@@ -154,6 +156,7 @@ void Typeface::Close() {
     sorted_ = nullptr;
     pattern_ = nullptr;
     xft_ = nullptr;
+    hb_ = nullptr;
     if (core_ != nullptr) {
         xlib_->XFreeFont(dpy_, core_);
         core_ = nullptr;
@@ -285,6 +288,13 @@ void Typeface::DrawOne(Drawable target, GC gc, int x, int baseline, uint32_t cod
     }
     uint32_t drawn = code;
     XftFont *face = faces_[FaceFor(code, &drawn)];
+    if (XftDraw *draw = DrawFor(target)) {
+        xft_->XftDrawString32(draw, &colour_, face, x, baseline, &drawn, 1);
+    }
+}
+
+// Xft's drawing on the target, made or moved there as needed; null when it cannot be made.
+XftDraw *Typeface::DrawFor(Drawable target) {
     if (draw_ == nullptr) {
         draw_ = xft_->XftDrawCreate(dpy_, target, visual_, colormap_);
         drawTarget_ = target;
@@ -292,9 +302,7 @@ void Typeface::DrawOne(Drawable target, GC gc, int x, int baseline, uint32_t cod
         xft_->XftDrawChange(draw_, target);
         drawTarget_ = target;
     }
-    if (draw_ != nullptr) {
-        xft_->XftDrawString32(draw_, &colour_, face, x, baseline, &drawn, 1);
-    }
+    return draw_;
 }
 
 // A mark whose font gives it no advance is drawn where the pen stands after its letter, as

@@ -42,6 +42,15 @@ class Typeface {
     // goes on the character before it.
     void Draw(Drawable target, GC gc, int x, int baseline, const uint32_t *codes, int count);
 
+    // X11Shaping.cpp. Whether text is shaped: HarfBuzz is loaded and Xft draws.
+    bool Shapes() const { return hb_ != nullptr && xft_ != nullptr; }
+    // Shapes a run of one direction given in reading order, and draws it (unless
+    // `measure`) from x, its left edge, on the baseline: in pieces of one script and one
+    // font, the font chosen for the whole piece so that letters that join share it.
+    // Returns its width.
+    int ShapeRun(Drawable target, int x, int baseline, const uint32_t *codes, int count,
+                 bool rightToLeft, bool measure);
+
   private:
     void KeepNoClosedFonts();
     bool OpenXft(int screen, const XRenderColor &text);
@@ -53,6 +62,24 @@ class Typeface {
     int CoreWidth(uint32_t code) const;
     int Advance(uint32_t code);
     void DrawOne(Drawable target, GC gc, int x, int baseline, uint32_t code);
+    XftDraw *DrawFor(Drawable target);
+
+    // X11Shaping.cpp.
+    struct Piece {
+        uint16_t start, count;
+        int8_t face;
+        uint32_t drawn; // a character no font has, drawn instead, or 0
+        hb_script_t script;
+    };
+    int FaceForAll(const uint32_t *codes, int from, int to);
+    int SplitByFont(const uint32_t *codes, int from, int to, hb_script_t script, int pieceCount);
+    int Pieces(const uint32_t *codes, int count);
+    int LoadFlags(const XftFont *font) const;
+    hb_font_t *HbFont(int face);
+    hb_position_t XftAdvance(int face, FT_UInt glyph, hb_position_t shaped);
+    int ShapePiece(const uint32_t *codes, int count, const Piece &piece, bool rightToLeft, int x,
+                   int baseline, bool measure);
+    void CloseShaping();
 
     const XlibFunctions *xlib_ = nullptr;
     Display *dpy_ = nullptr;
@@ -72,6 +99,13 @@ class Typeface {
     bool colourAllocated_ = false;
     Visual *visual_ = nullptr;
     Colormap colormap_ = 0;
+
+    // HarfBuzz: a font for each face, made once its face is locked for the box's life.
+    const HarfbuzzFunctions *hb_ = nullptr;
+    hb_font_t *hbFonts_[kMaxFaces] = {};
+    hb_buffer_t *buffer_ = nullptr;
+    hb_language_t language_ = nullptr;
+    Piece pieces_[1024] = {};
 
     // Core: one font.
     XFontStruct *core_ = nullptr;

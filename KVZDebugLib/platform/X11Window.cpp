@@ -39,7 +39,8 @@ void Dialog::CreateTopWindow() {
         dpy_, RootWindow(dpy_, screen_), box.x, box.y, static_cast<unsigned>(box.width),
         static_cast<unsigned>(box.height), 0, palette_.border, palette_.background);
     xlib_.XSelectInput(dpy_, top_,
-                       ExposureMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+                       ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
+                           StructureNotifyMask);
 }
 
 // The caption as the window's title: _NET_WM_NAME in UTF-8 for current window managers,
@@ -135,29 +136,68 @@ void Dialog::CreateWindows(const KVZChar *caption) {
     xlib_.XMapRaised(dpy_, top_);
 }
 
-void Dialog::DrawLine(const TextLine &line, int baseline) {
-    const uint32_t *codes = codes_ + line.start;
-    VisualOrder(codes, line.count, order_);
-    for (int i = 0; i < line.count; ++i) {
-        shown_[i] = codes[order_[i]];
+// A line in the order its levels give; a line of a right-to-left paragraph goes against
+// the right margin. Shaped, each run of one level is shaped in its direction (HarfBuzz
+// mirrors what a right-to-left run needs); else each character is drawn by itself, one
+// at an odd level mirrored.
+void Dialog::DrawLine(int index, int baseline) {
+    const TextLine &line = lines_[index];
+    const bool shaped = typeface_.Shapes();
+    const int width = LineWidth(index);
+    const int right = geometry_.window.width - space_.margin;
+    int x = lineBase_[index] != 0 && right - width > space_.margin ? right - width : space_.margin;
+    if (shaped) {
+        const int runCount =
+            LineRuns(codes_, levels_, line.start, line.count, lineBase_[index], runs_);
+        for (int r = 0; r < runCount; ++r) {
+            x += typeface_.ShapeRun(top_, x, baseline, codes_ + runs_[r].start, runs_[r].count,
+                                    (runs_[r].level & 1) != 0, false);
+        }
+        return;
     }
-    typeface_.Draw(top_, gc_, space_.margin, baseline, shown_, line.count);
+    typeface_.Draw(top_, gc_, x, baseline, shown_, line.count); // LineWidth put them in order
 }
 
+// The width of a line as drawn. Unshaped, this puts the line in the order it is drawn in
+// shown_.
+int Dialog::LineWidth(int index) {
+    const TextLine &line = lines_[index];
+    int width = 0;
+    if (typeface_.Shapes()) {
+        const int runCount =
+            LineRuns(codes_, levels_, line.start, line.count, lineBase_[index], runs_);
+        for (int r = 0; r < runCount; ++r) {
+            width += typeface_.ShapeRun(top_, 0, 0, codes_ + runs_[r].start, runs_[r].count,
+                                        (runs_[r].level & 1) != 0, true);
+        }
+        return width;
+    }
+    LineOrder(codes_, levels_, line.start, line.count, lineBase_[index], runs_, order_);
+    for (int i = 0; i < line.count; ++i) {
+        const uint32_t code = codes_[order_[i]];
+        shown_[i] = (levels_[order_[i]] & 1) != 0 ? MirroredCharacter(code) : code;
+        width += IsCombiningMark(code) ? 0 : typeface_.Width(shown_[i]);
+    }
+    return width;
+}
+
+// The lines in view, and for a text that scrolls, a bar in the right margin showing where.
 void Dialog::DrawBody() {
     const int width = geometry_.window.width, bandTop = geometry_.bandTop;
     xlib_.XSetForeground(dpy_, gc_, palette_.background);
     xlib_.XFillRectangle(dpy_, top_, gc_, 0, 0, static_cast<unsigned>(width),
                          static_cast<unsigned>(bandTop));
     xlib_.XSetForeground(dpy_, gc_, palette_.text);
-    for (int i = 0; i < lineCount_; ++i) {
+    for (int i = 0; i < geometry_.shownLines && firstLine_ + i < lineCount_; ++i) {
         const int lineTop = space_.margin + i * lineHeight_;
-        if (lineTop >= bandTop) {
-            break;
-        }
-        DrawLine(lines_[i], lineTop + typeface_.Ascent());
+        DrawLine(firstLine_ + i, lineTop + typeface_.Ascent());
     }
-    // The band last, over a line that a cut-off text leaves half in it.
+    const Rect thumb = ScrollThumb(geometry_, space_, firstLine_, lineCount_);
+    if (thumb.width > 0) {
+        xlib_.XSetForeground(dpy_, gc_, palette_.border);
+        xlib_.XFillRectangle(dpy_, top_, gc_, thumb.x, thumb.y, static_cast<unsigned>(thumb.width),
+                             static_cast<unsigned>(thumb.height));
+    }
     xlib_.XSetForeground(dpy_, gc_, palette_.band);
     xlib_.XFillRectangle(dpy_, top_, gc_, 0, bandTop, static_cast<unsigned>(width),
                          static_cast<unsigned>(geometry_.window.height - bandTop));

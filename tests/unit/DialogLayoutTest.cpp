@@ -1,6 +1,8 @@
 // The X11 dialog's layout, without a display: wrapping with proportional widths, the
-// order a line is drawn in, the resolution read from the X resources, and placement.
+// order a line is drawn in (simple, and FriBidi's), the resolution read from the X
+// resources, and placement.
 #include "KVZDebugLib/platform/DialogLayout.h"
+#include "KVZDebugLib/platform/DialogBidi.h"
 
 #include <gtest/gtest.h>
 
@@ -55,30 +57,83 @@ TEST(DialogLayout, WrapsAtSpacesByWidthNeverBeforeAMark) {
     }
 }
 
-TEST(DialogLayout, ShowsRightToLeftRunsInReadingOrder) {
+// The text's lines wrapped at `limit` as drawn, left to right, joined by '|': in the order
+// the levels give (FriBidi's when `full`), mirrored at odd levels.
+std::u32string Shown(const std::u32string &text, bool full, int limit = 1000) {
+    using namespace kvz::platform;
+    const std::vector<uint32_t> codes(text.begin(), text.end());
+    const int count = static_cast<int>(codes.size());
+    std::vector<TextLine> lines(codes.size() + 1);
+    int lineCount = 0;
+    WrapText(codes.data(), count, {TestWidth, nullptr}, limit, lines.data(), &lineCount);
+    std::vector<uint8_t> levels(codes.size() + 1);
+    const uint8_t base = ParagraphLevels(codes.data(), count, full, levels.data());
+    std::vector<LevelRun> runs(codes.size() + 1);
+    std::vector<uint16_t> order(codes.size() + 1);
+    std::u32string shown;
+    for (int i = 0; i < lineCount; ++i) {
+        LineOrder(codes.data(), levels.data(), lines[i].start, lines[i].count, base, runs.data(),
+                  order.data());
+        shown += i > 0 ? U"|" : U"";
+        for (int j = 0; j < lines[i].count; ++j) {
+            const uint32_t code = codes[order[j]];
+            shown +=
+                static_cast<char32_t>((levels[order[j]] & 1) != 0 ? MirroredCharacter(code) : code);
+        }
+    }
+    return shown;
+}
+
+TEST(DialogLayout, SimpleOrderTurnsRightToLeftRunsRound) {
     struct Case {
-        std::u16string logical, shown;
+        std::u32string logical, shown;
     };
     const Case cases[] = {
-        {u"ab \u05D0\u05D1\u05D2 cd", u"ab \u05D2\u05D1\u05D0 cd"},
+        {U"ab \u05D0\u05D1\u05D2 cd", U"ab \u05D2\u05D1\u05D0 cd"},
         // A number inside a run keeps its order; the run is one.
-        {u"\u05D0\u05D1 123 \u05D3\u05D4", u"\u05D4\u05D3 123 \u05D1\u05D0"},
+        {U"\u05D0\u05D1 123 \u05D3\u05D4", U"\u05D4\u05D3 123 \u05D1\u05D0"},
         // A mark stays after its letter.
-        {u"\u05D0\u05B8\u05D1", u"\u05D1\u05D0\u05B8"},
+        {U"\u05D0\u05B8\u05D1", U"\u05D1\u05D0\u05B8"},
         // Punctuation at the run's end, before left-to-right text, stays in place.
-        {u"x \u05D0\u05D1! y", u"x \u05D1\u05D0! y"},
-        {u"\u0645\u0631\u062D\u0628\u0627 abc", u"\u0627\u0628\u062D\u0631\u0645 abc"},
-        {u"plain text", u"plain text"},
+        {U"x \u05D0\u05D1! y", U"x \u05D1\u05D0! y"},
+        {U"\u0645\u0631\u062D\u0628\u0627 abc", U"\u0627\u0628\u062D\u0631\u0645 abc"},
+        {U"plain text", U"plain text"},
+        // What it gets wrong: a left-to-right word inside right-to-left text.
+        {U"\u05D0 (abc) \u05D1", U"\u05D0 (abc) \u05D1"},
     };
     for (const Case &c : cases) {
-        const std::vector<uint32_t> codes = Codes(c.logical);
-        std::vector<uint16_t> order(codes.size());
-        kvz::platform::VisualOrder(codes.data(), static_cast<int>(codes.size()), order.data());
-        std::u16string shown;
-        for (uint16_t index : order) {
-            shown += c.logical[index];
-        }
-        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(Shown(c.logical, false), c.shown);
+    }
+}
+
+TEST(DialogLayout, FullBidiOrdersNumbersBracketsAndPathsInsideRightToLeftText) {
+    if (!kvz::platform::HaveFullBidi()) {
+        GTEST_SKIP() << "libfribidi.so.0 cannot be loaded (Debian libfribidi0)";
+    }
+    struct Case {
+        std::u32string logical, shown;
+        int limit;
+    };
+    const Case cases[] = {
+        {U"ab \u05D0\u05D1\u05D2 cd", U"ab \u05D2\u05D1\u05D0 cd", 1000},
+        // The paragraph is right to left: its first letter is.
+        {U"\u05D0\u05D1 123 \u05D3\u05D4", U"\u05D4\u05D3 123 \u05D1\u05D0", 1000},
+        {U"\u0627\u0644\u0639\u062F\u062F 1,234.5", U"1,234.5 \u062F\u062F\u0639\u0644\u0627",
+         1000},
+        // A bracket pair takes the paragraph's direction, and is mirrored.
+        {U"\u05D0 (abc) \u05D1", U"\u05D1 (abc) \u05D0", 1000},
+        {U"\u05D0(\u05D1)", U"(\u05D1)\u05D0", 1000},
+        // A left-to-right path inside right-to-left text keeps its order.
+        {U"\u05E7\u05D5\u05D1\u05E5 C:/src/main.cpp \u05D7\u05E1\u05E8",
+         U"\u05E8\u05E1\u05D7 C:/src/main.cpp \u05E5\u05D1\u05D5\u05E7", 1000},
+        // Each wrapped line is ordered by itself: the first words on the first line.
+        {U"\u05D0\u05D1 \u05D2\u05D3 \u05D4\u05D5", U"\u05D3\u05D2 \u05D1\u05D0|\u05D5\u05D4", 50},
+        {U"abc \u05D0\u05D1 d", U"abc|\u05D1\u05D0 d", 50},
+        // A mark stays after its letter.
+        {U"\u05D0\u05B8\u05D1", U"\u05D1\u05D0\u05B8", 1000},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(Shown(c.logical, true, c.limit), c.shown);
     }
 }
 

@@ -1,17 +1,21 @@
 // A host for the X11 dialog's tests: it calls one prompt, prints "result=N" and exits.
 // The dialog is answered from outside, by x11-dialog.sh.
 //
-//   kvz_x11_host PROMPT [--lines N] [--long] [--sample] [--script NAME [--replaced]]
+//   kvz_x11_host PROMPT [--lines N] [--short-lines N] [--long] [--sample]
+//                       [--script NAME [--replaced]]
 //                       [--own-handlers] [--check-process] [--threads N] [--grab input|server]
 //
-// PROMPT is warn-release, warn-debug, break-release or warn-final. --lines adds N line
-// feeds to the detail, --long a paragraph of about 700 characters with no line feed,
-// --sample the text of the screenshot. --script shows a text in other scripts (cjk, rtl,
-// marks, astral); with --replaced, each of its characters beyond ASCII is U+FFFD instead
-// and each combining mark is left out, for a picture to compare with. --check-process
-// sets a locale first and afterwards prints whether the locale, the signal dispositions
-// and this thread's signal mask are as they were. --own-handlers installs X error handlers of the
-// host's own first and afterwards prints whether they are still the ones installed.
+// PROMPT is warn-release, warn-debug, break-release or warn-final; the host prints
+// "called=MS" (the real-time clock in milliseconds) as it calls it. --lines adds N line
+// feeds to the detail, --short-lines makes it N lines of one letter each, --long a
+// paragraph of about 700 characters with no line feed, --sample the text of the
+// screenshot. --script shows a text in other scripts (cjk, rtl, marks, astral, arabic,
+// arabic-forms, arabic-apart, devanagari, devanagari-apart, mixed); with --replaced, each of its
+// characters beyond ASCII is U+FFFD instead and each combining mark is left out, for a picture to
+// compare with. --check-process sets a locale first and afterwards prints whether the locale, the
+// signal dispositions and this thread's signal mask are as they were. --own-handlers installs X
+// error handlers of the host's own first and afterwards prints whether they are still the ones
+// installed.
 // --threads calls the prompt on N threads at once (at most 16), each printing its own
 // result (and "errno=N" after it, should the prompt return with errno changed). --grab holds a grab
 // on a connection of the host's own while the prompt is up: of the keyboard and the pointer (as an
@@ -27,6 +31,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 namespace {
 
@@ -66,6 +71,26 @@ const Script kScripts[] = {
               u"a\u0308a\u0308a\u0308a\u0308a\u0308n\u0303n\u0303n\u0303n\u0303n\u0303"
               u"n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303n\u0303"},
     {"astral", u"\U0001F600\U0001F680\U0001F4A5 \U0001D400\U0001D401\U0001D402 \U0001F600"},
+    // "Hello world" in Arabic; the same in its presentation forms, as joined; and its letters
+    // kept apart by zero-width non-joiners.
+    {"arabic", u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645"},
+    {"arabic-forms", u"\uFEE3\uFEAE\uFEA3\uFE92\uFE8E \uFE91\uFE8E\uFEDF\uFECC\uFE8E\uFEDF\uFEE2"},
+    {"arabic-apart", u"\u0645\u200C\u0631\u200C\u062D\u200C\u0628\u200C\u0627 "
+                     u"\u0628\u200C\u0627\u200C\u0644\u200C\u0639\u200C\u0627\u200C\u0644\u200C"
+                     u"\u0645"},
+    // Devanagari with the conjunct kssa (ka, virama, ssa) and vowel signs.
+    {"devanagari", u"\u0915\u094D\u0937\u092E\u093E \u0915\u0930\u0947\u0902 "
+                   u"\u0936\u094D\u0930\u0940 \u0926\u094D\u0935\u093E\u0930"},
+    // The same with a zero-width non-joiner after each virama: its letters apart.
+    {"devanagari-apart", u"\u0915\u094D\u200C\u0937\u092E\u093E \u0915\u0930\u0947\u0902 "
+                         u"\u0936\u094D\u200C\u0930\u0940 \u0926\u094D\u200C\u0935\u093E\u0930"},
+    // Mixed directions: a path, numbers and brackets inside Hebrew and Arabic text.
+    {"mixed",
+     u"\u05D4\u05E7\u05D5\u05D1\u05E5 C:/src/render/Mesh.cpp "
+     u"(\u05E9\u05D5\u05E8\u05D4 217) \u05D7\u05E1\u05E8 3 \u05E4\u05E2\u05DE\u05D9\u05DD.\n"
+     u"\u0627\u0644\u0645\u0644\u0641 [Mesh.cpp] \u064A\u062D\u062A\u0648\u064A "
+     u"65,536 \u0631\u0623\u0633\u064B\u0627 (49,152 \u0645\u062A\u0627\u062D\u0629).\n"
+     u"Left to right: \u05E9\u05DC\u05D5\u05DD (\u05E2\u05D5\u05DC\u05DD) 2024."},
 };
 
 // Appends a script's text, or with `replaced` the text to compare it with.
@@ -133,12 +158,18 @@ int32_t CallPrompt() {
 // Each prompt is called with errno set to a value of the host's own; a prompt that returns
 // with another prints it after its result.
 void *PromptThread(void *) {
+    timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    printf("called=%lld
+", static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
     errno = 4242;
     const int32_t result = CallPrompt();
     const int after = errno;
-    printf("result=%d\n", static_cast<int>(result));
+    printf("result=%d
+", static_cast<int>(result));
     if (after != 4242) {
-        printf("errno=%d\n", after);
+        printf("errno=%d
+", after);
     }
     return nullptr;
 }
@@ -169,10 +200,11 @@ Display *Grab(const char *what) {
 }
 
 int Usage() {
-    fprintf(stderr, "usage: kvz_x11_host warn-release|warn-debug|break-release|warn-final "
-                    "[--lines N] [--long] [--sample] [--script NAME [--replaced]] "
-                    "[--own-handlers] [--check-process] [--threads N] "
-                    "[--grab input|server]\n");
+    fprintf(stderr,
+            "usage: kvz_x11_host warn-release|warn-debug|break-release|warn-final "
+            "[--lines N] [--short-lines N] [--long] [--sample] [--script NAME [--replaced]] "
+            "[--own-handlers] [--check-process] [--threads N] "
+            "[--grab input|server]\n");
     return 64;
 }
 
@@ -195,6 +227,12 @@ int main(int argc, char **argv) {
         if (strcmp(argv[i], "--lines") == 0 && i + 1 < argc) {
             for (int n = atoi(argv[++i]); n > 0; --n) {
                 Append(u"\nanother line");
+            }
+        } else if (strcmp(argv[i], "--short-lines") == 0 && i + 1 < argc) {
+            g_Length = 0;
+            for (int n = 0, lines = atoi(argv[++i]); n < lines; ++n) {
+                const KVZChar line[3] = {u'\n', static_cast<KVZChar>(u'a' + n % 26), 0};
+                Append(n > 0 ? line : line + 1);
             }
         } else if (strcmp(argv[i], "--long") == 0) {
             Append(u": ");

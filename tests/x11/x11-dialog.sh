@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the X11 message box from outside the host process, on an Xvfb of its own.
 #
-#   x11-dialog.sh HOST CLOSER LIBRARY CASE [OUTPUT.png]
+#   x11-dialog.sh HOST CLOSER LIBRARY CASE [OUTPUT.png [--press KEY] [HOST OPTIONS...]]
 #
 # HOST is kvz_x11_host, CLOSER kvz_x11_close, LIBRARY libKVZDebugLib.so. Each case starts
 # Xvfb on a free display number, runs the host, finds the dialog with xdotool, checks its
@@ -10,8 +10,8 @@
 # at the end. Exits 77 (skipped) when Xvfb, xdotool or xprop is missing, unless CI is set.
 #
 # The cases "scripts" and "core_fonts" copy their pictures into the directory
-# KVZ_X11_PICTURES names, when it is set. The case "screenshot" saves a picture of the dialog to OUTPUT.png (needs imagemagick);
-# docs/x11-dialog.png is made with it.
+# KVZ_X11_PICTURES names, when it is set. The case "screenshot" saves a picture of the
+# dialog to OUTPUT.png (needs imagemagick); the pictures in docs/ are made with it.
 set -u
 
 if [ $# -lt 4 ]; then
@@ -26,13 +26,23 @@ output=${5:-}
 
 work=$(mktemp -d)
 xvfb_pid=
+wm_pid=
 host_pid=
 silent_pid=
+keeper_pid=
 
 cleanup() {
     if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
         kill -KILL "$host_pid" 2>/dev/null
         wait "$host_pid" 2>/dev/null
+    fi
+    if [ -n "$keeper_pid" ]; then
+        kill -TERM "$keeper_pid" 2>/dev/null
+        wait "$keeper_pid" 2>/dev/null
+    fi
+    if [ -n "$wm_pid" ]; then
+        kill -TERM "$wm_pid" 2>/dev/null
+        wait "$wm_pid" 2>/dev/null
     fi
     if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
         kill -TERM "$xvfb_pid" 2>/dev/null
@@ -49,7 +59,7 @@ trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
-    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log; do
+    for log in "$work"/host.out "$work"/host.err "$work"/xvfb.log "$work"/wm.log "$work"/tree.log; do
         if [ -s "$log" ]; then
             echo "--- $log" >&2
             tail -n 20 "$log" >&2
@@ -94,6 +104,25 @@ start_xvfb() {
     export DISPLAY=":$display_number"
 }
 
+# Starts the window manager named (openbox or icewm) and waits until it manages the screen:
+# it has set its work area, which both do after the check window, once they take windows
+# (openbox drops a window mapped in between).
+start_wm() {
+    need_tools "$1"
+    case $1 in
+    openbox) openbox --sm-disable >"$work/wm.log" 2>&1 & ;;
+    icewm) icewm >"$work/wm.log" 2>&1 & ;;
+    *) fail "unknown window manager $1" ;;
+    esac
+    wm_pid=$!
+    local deadline=$(($(now_ms) + 10000))
+    until xprop -root _NET_SUPPORTING_WM_CHECK _NET_WORKAREA 2>/dev/null | grep -c '^_NET_[A-Z_]*(' | grep -qx 2; do
+        kill -0 "$wm_pid" 2>/dev/null || fail "$1 did not start"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "$1 did not manage the screen within 10 s"
+        sleep 0.05
+    done
+}
+
 # Kills Xvfb at once, as a crash would, and removes the files it leaves behind.
 kill_xvfb() {
     kill -KILL "$xvfb_pid"
@@ -103,9 +132,11 @@ kill_xvfb() {
     rm -f "/tmp/.X11-unix/X$display_number" "$lock"
 }
 
-# The host runs in a session of its own, with no terminal to fall back on.
+# The host runs in a session of its own, with no terminal to fall back on, with the
+# environment host_env adds.
+host_env=()
 start_host() {
-    timeout -k 2 60 setsid "$host" "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
+    timeout -k 2 60 setsid env "${host_env[@]}" "$host" "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
     host_pid=$!
 }
 
@@ -127,17 +158,22 @@ expect_host() {
     done
 }
 
-# Finds the visible window named exactly $1 (at most 10 s) and sets $found to its id.
+# Finds the visible window named exactly $1 (at most 10 s, looking every 10 ms), sets
+# $found to its id and $mapped_at to when it was seen (now_ms).
 find_window() {
     local deadline=$(($(now_ms) + 10000))
     for (( ; ; )); do
         found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
         if [ -n "$found" ]; then
+            mapped_at=$(now_ms)
             return
         fi
         [ -z "$host_pid" ] || kill -0 "$host_pid" 2>/dev/null || fail "the host ended before showing '$1'"
-        [ "$(now_ms)" -lt "$deadline" ] || fail "no window '$1' within 10 s"
-        sleep 0.05
+        if [ "$(now_ms)" -ge "$deadline" ]; then
+            xwininfo -root -tree >"$work/tree.log" 2>&1
+            fail "no window '$1' within 10 s"
+        fi
+        sleep 0.01
     done
 }
 
@@ -446,6 +482,16 @@ shoot() {
     shot_size=${WIDTH}x$HEIGHT
 }
 
+# snap OUTPUT: pictures the dialog found by find_dialog, once drawn, and sets WIDTH and
+# HEIGHT to its size.
+snap() {
+    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
+    local X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    sleep 0.3
+    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$1" || fail "import failed"
+}
+
 # How many pixels two pictures differ in; every pixel when their sizes differ.
 pixels_differing() {
     local size_a size_b
@@ -545,27 +591,216 @@ no_display_case() {
 no_link_dependency_case() {
     local needed
     needed=$(readelf -d "$library" | grep NEEDED) || fail "readelf found no NEEDED entries"
-    if grep -qiE 'libX|fontconfig|freetype' <<<"$needed"; then
+    if grep -qiE 'libX|fontconfig|freetype|fribidi|harfbuzz' <<<"$needed"; then
         fail "the library links X or its fonts at load time: $needed"
     fi
 }
 
+# screenshot: the dialog of the host options given after OUTPUT.png (the sample text when
+# none), pictured as it first appears or, after --press KEY, once the key has gone to it.
 screenshot_case() {
     [ -n "$output" ] || fail "screenshot needs an output file"
     need_tools Xvfb xdotool xprop import
     start_xvfb 1920x1080
-    start_host warn-release --sample
+    local press=
+    if [ "${1:-}" = --press ]; then
+        press=$2
+        shift 2
+    fi
+    [ $# -gt 0 ] || set -- --sample
+    start_host warn-release "$@"
     find_dialog "Assertion Failure"
-    # shellcheck disable=SC2034 # all set by getwindowgeometry --shell
-    local X Y WIDTH HEIGHT SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$dialog")"
     # Leave the pointer off the dialog so that it is pictured as it first appears.
     xdotool mousemove 0 0
-    sleep 0.3
-    import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$output" || fail "import failed"
+    [ -z "$press" ] || xdotool key "$press"
+    snap "$output"
+    xdotool key Escape
+    expect_host "result=2"
+    echo "saved $output (${WIDTH}x$HEIGHT dialog)"
+}
+
+# keys WM: under a window manager, key rows as in the Windows box, each a fresh box.
+keys_case() {
+    need_tools Xvfb xdotool xprop
+    start_xvfb
+    start_wm "$1"
+    local row prompt keys result title
+    while IFS='|' read -r prompt keys result; do
+        title="Assertion Failure"
+        start_host "$prompt"
+        find_dialog "$title"
+        # shellcheck disable=SC2086 # several keys
+        xdotool key --delay 30 $keys
+        expect_host "result=$result"
+    done <<'ROWS'
+warn-release|Right Return|2
+warn-release|Right Left Return|0
+warn-release|Left space|2
+warn-release|Tab Tab space|0
+warn-release|shift+Tab Return|2
+warn-release|Down Return|2
+warn-release|Down Up Return|0
+warn-release|Escape|2
+warn-final|Right space|1
+warn-final|Escape|1
+ROWS
+    echo "$1: every key row answered as expected"
+}
+
+# The first row of a dialog's picture that is the band along the bottom (#E0E0E0 at its
+# left edge).
+band_top() { convert "$1" -crop 1x+1+0 +repage -depth 8 txt:- | awk -F'[,:]' '/#E0E0E0/ { print $2; exit }'; }
+
+# last_line PICTURE HEIGHT OUTPUT: the left of the HEIGHT rows above the band of a picture.
+last_line() {
+    local top
+    top=$(band_top "$1")
+    [ -n "$top" ] && [ "$top" -ge "$2" ] || fail "no band in $1"
+    convert "$1" -crop "240x$2+0+$((top - $2))" +repage "$3"
+}
+
+# tall WM: a detail of 380 one-letter lines gives a box that fits the screen, its buttons in
+# view; End brings the closing question into view as the last line, where a box with a
+# short detail shows it; Home and the wheel scroll back and forth.
+tall_case() {
+    need_tools Xvfb xdotool xprop import compare convert identify
+    start_xvfb
+    start_wm "$1"
+    start_host warn-release
+    find_dialog "Assertion Failure"
+    snap "$work/short.png"
     xdotool key Return
     expect_host "result=0"
-    echo "saved $output (${WIDTH}x$HEIGHT dialog)"
+    start_host warn-release --short-lines 380
+    find_dialog "Assertion Failure"
+    local mapped
+    mapped=$(mapped_ms)
+    snap "$work/top.png"
+    [ "$HEIGHT" -le 768 ] || fail "a ${WIDTH}x$HEIGHT box on a 1024x768 screen"
+    xdotool key End
+    snap "$work/end.png"
+    xdotool key Home
+    snap "$work/home.png"
+    xdotool mousemove --window "$dialog" 40 40 click --repeat 4 5
+    snap "$work/wheel.png"
+    xdotool key Escape
+    expect_host "result=2"
+    local end_vs_short top_vs_short home_vs_top wheel_vs_top strip
+    # The short box shows two lines, so half the height above its band is the last line
+    # with the margin below it; the tall box's last line in view sits there too.
+    strip=$(($(band_top "$work/short.png") / 2))
+    last_line "$work/end.png" "$strip" "$work/end-corner.png"
+    last_line "$work/top.png" "$strip" "$work/top-corner.png"
+    last_line "$work/short.png" "$strip" "$work/short-corner.png"
+    end_vs_short=$(pixels_differing "$work/end-corner.png" "$work/short-corner.png")
+    top_vs_short=$(pixels_differing "$work/top-corner.png" "$work/short-corner.png")
+    home_vs_top=$(pixels_differing "$work/home.png" "$work/top.png")
+    wheel_vs_top=$(pixels_differing "$work/wheel.png" "$work/top.png")
+    echo "$1: ${WIDTH}x$HEIGHT, mapped $mapped ms after the call; last line vs a short box's: at the top $top_vs_short, after End $end_vs_short pixels differ; Home vs first view $home_vs_top, wheel vs first view $wheel_vs_top"
+    [ -z "${KVZ_DEBUG_PICS:-}" ] || cp "$work"/*.png "$KVZ_DEBUG_PICS"
+    [ "$end_vs_short" -eq 0 ] || fail "after End the closing question is not the last line shown"
+    [ "$top_vs_short" -gt 100 ] || fail "the closing question shows before scrolling"
+    [ "$home_vs_top" -eq 0 ] || fail "Home did not scroll back to the top"
+    [ "$wheel_vs_top" -gt 100 ] || fail "the wheel did not scroll"
+    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/end.png "$KVZ_X11_PICTURES/tall-end.png"
+}
+
+# paste [TARGET]: what the clipboard holds, as xclip reads it (UTF8_STRING unless a target
+# is named); fails as xclip does when nothing holds it.
+paste() { timeout 5 xclip -o -selection clipboard ${1:+-t "$1"}; }
+
+# copied KEYS: presses the keys in the dialog and sets $pasted to what the clipboard then
+# holds, once the box has taken it (within 5 s).
+copied() {
+    xdotool key "$1"
+    local deadline=$(($(now_ms) + 5000))
+    until pasted=$(paste 2>/dev/null); do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "nothing to paste after $1"
+        sleep 0.05
+    done
+}
+
+# copy WM: Ctrl+C and Ctrl+Insert copy the box as the Windows box does, in UTF-8 and as
+# Latin-1 STRING; the text goes with the box, unless a clipboard manager runs, which then
+# still serves it.
+copy_case() {
+    need_tools Xvfb xdotool xprop xclip
+    [ -n "${KVZ_X11_KEEPER:-}" ] || fail "KVZ_X11_KEEPER (tests/x11/CMakeLists.txt) is not set"
+    start_xvfb
+    start_wm "$1"
+    local rule=--------------------------- expected latin1 pasted started
+    expected=$(printf '%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s' "$rule" "Assertion Failure" "$rule" \
+        "render/Mesh.cpp, line 217 : Index out of range" \
+        "שלום עולם 2024 مرحبا بالعالم" \
+        " Press OK to continue or CANCEL to report this error." "$rule" "OK   Cancel   " "$rule")
+    latin1=$(LC_ALL=C.UTF-8 sed -e 's/[^ -~]/?/g' <<<"$expected") # each character beyond Latin-1 is a '?'
+    start_host warn-release --script rtl
+    find_dialog "Assertion Failure"
+    copied ctrl+c
+    [ "$pasted" = "$expected" ] || fail "Ctrl+C copied: $pasted"
+    [ "$(paste TARGETS | sort | tr '\n' ' ')" = "STRING TARGETS TIMESTAMP UTF8_STRING " ] ||
+        fail "the targets offered: $(paste TARGETS)"
+    pasted=$(paste STRING)
+    [ "$pasted" = "$latin1" ] || fail "STRING: $pasted"
+    xdotool key Return
+    expect_host "result=0"
+    ! paste >/dev/null 2>&1 || fail "with no clipboard manager the text outlived the box"
+    "$KVZ_X11_KEEPER" >"$work/keeper.out" 2>&1 &
+    keeper_pid=$!
+    local deadline=$(($(now_ms) + 5000))
+    until grep -qx ready "$work/keeper.out"; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "the clipboard manager did not start"
+        sleep 0.05
+    done
+    start_host warn-release --script rtl
+    find_dialog "Assertion Failure"
+    copied ctrl+Insert
+    [ "$pasted" = "$expected" ] || fail "Ctrl+Insert copied: $pasted"
+    started=$(now_ms)
+    xdotool key Escape
+    expect_host "result=2"
+    pasted=$(paste) || fail "the clipboard manager did not keep the text"
+    [ "$pasted" = "$expected" ] || fail "the clipboard manager kept: $pasted"
+    echo "$1: copied, pasted as UTF8_STRING and STRING; kept by the manager, the box closed in $(($(now_ms) - started)) ms"
+}
+
+# mapped_ms: how long after the host's call the dialog found by find_dialog was on screen.
+mapped_ms() { echo $((mapped_at - $(sed -n 's/^called=//p' "$work/host.out" | head -n 1))); }
+
+# shaping: Arabic is drawn joined, as its presentation forms are, not as its letters kept
+# apart by zero-width non-joiners; Devanagari conjuncts form, unlike the letters kept
+# apart. Each is pictured too without HarfBuzz and FriBidi (stand-ins first on the library
+# path), and the call to the mapped window is timed with and without them.
+shaping_case() {
+    need_tools Xvfb xdotool xprop import compare convert identify
+    [ -n "${KVZ_NO_TEXT_DIR:-}" ] || fail "KVZ_NO_TEXT_DIR (tests/x11/CMakeLists.txt) is not set"
+    start_xvfb
+    local script shaped=() plain=() run
+    for script in arabic arabic-forms arabic-apart devanagari devanagari-apart mixed; do
+        host_env=()
+        shoot "$work/$script.png" Return 0 --script "$script"
+        shaped+=("$(mapped_ms)")
+        host_env=("LD_LIBRARY_PATH=$KVZ_NO_TEXT_DIR")
+        shoot "$work/$script-plain.png" Return 0 --script "$script"
+        plain+=("$(mapped_ms)")
+        host_env=()
+    done
+    local forms apart unjoined_apart conjunct unshaped
+    forms=$(pixels_differing "$work/arabic.png" "$work/arabic-forms.png")
+    apart=$(pixels_differing "$work/arabic.png" "$work/arabic-apart.png")
+    unjoined_apart=$(pixels_differing "$work/arabic-plain.png" "$work/arabic-apart-plain.png")
+    conjunct=$(pixels_differing "$work/devanagari.png" "$work/devanagari-apart.png")
+    unshaped=$(pixels_differing "$work/devanagari-plain.png" "$work/devanagari-apart-plain.png")
+    echo "Arabic shaped vs its presentation forms: $forms pixels differ, vs its letters apart: $apart"
+    echo "Arabic without HarfBuzz vs its letters apart (both unshaped): $unjoined_apart pixels differ"
+    echo "Devanagari shaped vs its letters apart: $conjunct pixels differ; without HarfBuzz: $unshaped"
+    echo "call to mapped window, ms, with HarfBuzz and FriBidi: ${shaped[*]}; without: ${plain[*]}"
+    # 1000000: the pictures' sizes differ, which says nothing of the text.
+    [ "$apart" -gt 100 ] && [ "$apart" -lt 1000000 ] && [ $((forms * 4)) -lt "$apart" ] ||
+        fail "Arabic is not drawn joined ($forms pixels from its forms, $apart from its letters apart)"
+    [ "$conjunct" -gt 50 ] && [ "$conjunct" -lt 1000000 ] ||
+        fail "the Devanagari conjuncts did not form ($conjunct pixels differ)"
+    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
 }
 
 case $case_name in
@@ -605,7 +840,11 @@ scripts) scripts_case ;;
 core_fonts) core_fonts_case ;;
 no_display) no_display_case ;;
 no_link_dependency) no_link_dependency_case ;;
-screenshot) screenshot_case ;;
+screenshot) screenshot_case "${@:6}" ;;
+keys@openbox | keys@icewm) keys_case "${case_name#keys@}" ;;
+tall@openbox | tall@icewm) tall_case "${case_name#tall@}" ;;
+copy@openbox | copy@icewm) copy_case "${case_name#copy@}" ;;
+shaping) shaping_case ;;
 *) fail "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"
