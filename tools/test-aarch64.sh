@@ -81,7 +81,7 @@ cat >"$overlay/init" <<EOF
 #!/bin/bash
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev
-mkdir -p /dev/pts && mount -t devpts devpts /dev/pts && mount -t tmpfs tmp /tmp
+mkdir -p /dev/pts /tmp && mount -t devpts devpts /dev/pts && chmod 1777 /tmp
 echo "test-aarch64: in the machine: \$(uname -srm)"
 bash $build/tests/debugger/debugger-tests.sh
 echo "test-aarch64: the machine's tests ended with status \$?"

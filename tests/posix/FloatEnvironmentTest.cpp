@@ -48,18 +48,18 @@ TEST(FloatEnvironment, UnmaskedExceptionsAreNeitherRaisedNorLeftSet) {
         WriteEveryValue(values); // masked, for the text to compare with
         _DebugOutput(u"--\n");
         feclearexcept(FE_ALL_EXCEPT);
-        if (feenableexcept(kTrapped) < 0) {
-            return 70;
-        }
+        // Some processors cannot trap (AArch64 mostly, and qemu-user): the flags are
+        // still checked there.
+        const int trapped = feenableexcept(kTrapped) < 0 ? 0 : kTrapped;
         fenv_t before;
         fegetenv(&before);
         WriteEveryValue(values);
         const int raised = fetestexcept(FE_ALL_EXCEPT);
         fenv_t after;
         fegetenv(&after);
-        const bool same = fegetexcept() == kTrapped && fegetround() == FE_TONEAREST &&
+        const bool same = fegetexcept() == trapped && fegetround() == FE_TONEAREST &&
                           memcmp(&before, &after, sizeof before) == 0;
-        fedisableexcept(kTrapped);
+        fedisableexcept(trapped);
         return raised != 0 ? 1 : (same ? 0 : 2);
     });
     EXPECT_EQ(result.exitCode, 0) << "1: exception flags left set, 2: control state changed, -1: "

@@ -160,16 +160,13 @@ int32_t CallPrompt() {
 void *PromptThread(void *) {
     timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    printf("called=%lld
-", static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    printf("called=%lld\n", static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
     errno = 4242;
     const int32_t result = CallPrompt();
     const int after = errno;
-    printf("result=%d
-", static_cast<int>(result));
+    printf("result=%d\n", static_cast<int>(result));
     if (after != 4242) {
-        printf("errno=%d
-", after);
+        printf("errno=%d\n", after);
     }
     return nullptr;
 }
