@@ -1,7 +1,7 @@
 # KVZDebugLib.dll: exports and ordinals from the .def file, the C and C++ runtimes linked
 # in, and two import libraries beside it: MinGW's libKVZDebugLib.dll.a and an MSVC-style
 # KVZDebugLib.lib.
-target_sources(KVZDebugLib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform/WindowsNarrow.cpp)
+target_sources(KVZDebugLib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform/windows/WindowsNarrow.cpp)
 # lld records its command line in the PDB, so the .def is named there relative to the
 # folder the linker runs in (Ninja links in the top build folder, Make in this one's), from
 # a copy in the build folder: the same name wherever the source and the build lie.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Static checks of the library's own sources (KVZDebugLib/ and KVZDebugLib/platform/, as
+# Static checks of the library's own sources (KVZDebugLib/ and its folders below, as
 # the Linux build compiles them; the tests are not linted): clang-tidy with the checks in
 # .clang-tidy, and cppcheck. Findings are fixed, or suppressed inline with a reason.
 # Ends with one line, one count per tool: "N passed, N failed".

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "KVZDebugLib/KVZDebugLib.h"
+#include "KVZDebugLib/text/Narrow.h" // PutNarrow, declared where the formatter sees it
 
 #include <stddef.h>
 #include <stdint.h>
@@ -57,13 +58,6 @@ struct TrapState {
 // lets the process see it. Safe in a signal handler and in a forked child.
 void BeginTrap(TrapState *state);
 void EndTrap(const TrapState *state);
-
-// Decodes a zero-terminated narrow string into the sink: UTF-8 on POSIX systems
-// (malformed bytes become U+FFFD), the active code page on Windows. Reads at most maxBytes
-// bytes, stopping earlier at the terminator or when the sink is full, and returns the
-// units produced. A character is written whole or not at all, and one that maxBytes cuts
-// short is left out; when the sink fills before the text ends, sink.truncated is set.
-size_t PutNarrow(TextSink &sink, const char *text, size_t maxBytes);
 
 // A number that names the calling thread among the process's live threads, never 0. Safe
 // in a signal handler.

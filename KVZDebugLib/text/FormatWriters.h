@@ -2,9 +2,9 @@
 // that the plain conversions, which call them with an empty conversion, lose the padding code.
 #pragma once
 
-#include "KVZDebugLib/platform/Platform.h"
 #include "KVZDebugLib/text/Digits.h"
 #include "KVZDebugLib/text/FormatSpec.h"
+#include "KVZDebugLib/text/Narrow.h"
 #include "KVZDebugLib/text/TextConstants.h"
 #include "KVZDebugLib/text/TextSink.h"
 

@@ -1,7 +1,7 @@
 // The X11 dialog's keys, scrolling and copied text, without a display.
-#include "KVZDebugLib/platform/DialogInput.h"
-#include "KVZDebugLib/platform/DialogCopy.h"
-#include "KVZDebugLib/platform/DialogLayout.h"
+#include "KVZDebugLib/platform/x11/DialogInput.h"
+#include "KVZDebugLib/platform/x11/DialogCopy.h"
+#include "KVZDebugLib/platform/x11/DialogLayout.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>

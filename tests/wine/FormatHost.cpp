@@ -2,7 +2,7 @@
 // table of formats: the two must agree wherever the library does not differ on purpose
 // (see KVZDebugLib/text/Format.h). Also the narrow-text decoding from the code pages,
 // against MultiByteToWideChar over the whole text at once.
-#include "KVZDebugLib/platform/WindowsNarrow.h"
+#include "KVZDebugLib/platform/windows/WindowsNarrow.h"
 #include "KVZDebugLib/text/Format.h"
 
 #include "WineTest.h"

@@ -1,7 +1,7 @@
 // Keys for the terminal prompt. Arrows, function keys and the terminal's own replies to
 // status requests all begin with Escape; they are read to their end and dropped, so that
 // neither they nor their tails answer the prompt or spill into whatever reads next.
-#include "KVZDebugLib/platform/TerminalKeys.h"
+#include "KVZDebugLib/platform/terminal/TerminalKeys.h"
 
 #include <errno.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/DialogInput.h"
+#include "KVZDebugLib/platform/x11/DialogInput.h"
 
 #include <X11/keysym.h>
 

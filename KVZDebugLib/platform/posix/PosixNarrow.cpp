@@ -1,6 +1,6 @@
 // Narrow text on POSIX systems is UTF-8, whatever the locale says: the library's callers
 // pass source text and file names, which are UTF-8 there.
-#include "KVZDebugLib/platform/Platform.h"
+#include "KVZDebugLib/text/Narrow.h"
 
 #include "KVZDebugLib/text/Utf.h"
 

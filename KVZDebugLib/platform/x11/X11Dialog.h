@@ -3,13 +3,13 @@
 // window creation, event loop; X11Window.cpp makes and draws the windows.
 #pragma once
 
-#include "KVZDebugLib/platform/DialogBidi.h"
-#include "KVZDebugLib/platform/DialogCopy.h"
-#include "KVZDebugLib/platform/DialogInput.h"
-#include "KVZDebugLib/platform/DialogLayout.h"
-#include "KVZDebugLib/platform/PosixMessageBox.h"
-#include "KVZDebugLib/platform/X11Errors.h"
-#include "KVZDebugLib/platform/X11Text.h"
+#include "KVZDebugLib/platform/posix/PosixMessageBox.h"
+#include "KVZDebugLib/platform/x11/DialogBidi.h"
+#include "KVZDebugLib/platform/x11/DialogCopy.h"
+#include "KVZDebugLib/platform/x11/DialogInput.h"
+#include "KVZDebugLib/platform/x11/DialogLayout.h"
+#include "KVZDebugLib/platform/x11/X11Errors.h"
+#include "KVZDebugLib/platform/x11/X11Text.h"
 
 namespace kvz::platform {
 

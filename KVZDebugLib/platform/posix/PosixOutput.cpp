@@ -1,5 +1,5 @@
 // Debugger output on POSIX systems: the text as UTF-8 on standard error.
-#include "KVZDebugLib/platform/PosixOutput.h"
+#include "KVZDebugLib/platform/posix/PosixOutput.h"
 
 #include "KVZDebugLib/platform/Platform.h"
 #include "KVZDebugLib/text/Utf.h"

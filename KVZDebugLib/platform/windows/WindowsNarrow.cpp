@@ -4,10 +4,9 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "KVZDebugLib/platform/WindowsNarrow.h"
+#include "KVZDebugLib/platform/windows/WindowsNarrow.h"
 
-#include "KVZDebugLib/platform/Platform.h"
-
+#include "KVZDebugLib/text/Narrow.h"
 #include "KVZDebugLib/text/TextSink.h"
 #include "KVZDebugLib/text/Utf.h"
 

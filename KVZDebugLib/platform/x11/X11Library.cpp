@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/X11Library.h"
+#include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <dlfcn.h>
 #include <pthread.h>

@@ -1,6 +1,6 @@
 // The dialog's windows: made in steps (colours, the top window, its properties for the
 // window manager, the buttons), then drawn on each exposure.
-#include "KVZDebugLib/platform/X11Dialog.h"
+#include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/text/Utf.h"
 
 #include <X11/Xatom.h>

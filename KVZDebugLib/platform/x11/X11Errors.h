@@ -8,7 +8,7 @@
 // sets one that simply returns, so a lost server ends the box, not the host.
 #pragma once
 
-#include "KVZDebugLib/platform/X11Library.h"
+#include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <atomic>
 #include <pthread.h>

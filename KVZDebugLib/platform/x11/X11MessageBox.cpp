@@ -33,10 +33,10 @@
 //
 // Nothing is allocated here beyond what the libraries allocate themselves: the text is
 // laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
-#include "KVZDebugLib/platform/DialogInput.h"
-#include "KVZDebugLib/platform/ShownText.h"
-#include "KVZDebugLib/platform/X11Dialog.h"
-#include "KVZDebugLib/platform/X11Probe.h"
+#include "KVZDebugLib/platform/x11/DialogInput.h"
+#include "KVZDebugLib/platform/x11/ShownText.h"
+#include "KVZDebugLib/platform/x11/X11Dialog.h"
+#include "KVZDebugLib/platform/x11/X11Probe.h"
 #include "KVZDebugLib/text/TextConstants.h"
 
 #include <X11/Xatom.h>

@@ -5,7 +5,7 @@
 // only.
 #pragma once
 
-#include "KVZDebugLib/platform/X11Library.h"
+#include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <stdint.h>
 

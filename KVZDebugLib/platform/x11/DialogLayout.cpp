@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/DialogLayout.h"
+#include "KVZDebugLib/platform/x11/DialogLayout.h"
 
 namespace kvz::platform {
 

@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/X11Errors.h"
+#include "KVZDebugLib/platform/x11/X11Errors.h"
 
 #include <X11/Xproto.h>
 

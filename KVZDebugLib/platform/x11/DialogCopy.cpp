@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/DialogCopy.h"
+#include "KVZDebugLib/platform/x11/DialogCopy.h"
 
 namespace kvz::platform {
 

@@ -2,7 +2,7 @@
 // it needs no set-up, allocates nothing and is safe in a signal handler. A waiting thread
 // looks again every few hundredths of a second; prompts are answered by people, so the
 // wait is theirs, not the lock's.
-#include "KVZDebugLib/platform/TerminalTurn.h"
+#include "KVZDebugLib/platform/terminal/TerminalTurn.h"
 
 #include <atomic>
 #include <poll.h>

@@ -6,7 +6,7 @@
 // falls back a character at a time. Each face is locked (XftLockFace) the first time a
 // piece needs it and stays locked until the box closes, and HarfBuzz reads the FreeType
 // face Xft sized. The buffer's language is set, so HarfBuzz never reads the locale.
-#include "KVZDebugLib/platform/X11Text.h"
+#include "KVZDebugLib/platform/x11/X11Text.h"
 
 namespace kvz::platform {
 

@@ -1,8 +1,8 @@
-#include "KVZDebugLib/platform/X11Text.h"
+#include "KVZDebugLib/platform/x11/X11Text.h"
 
-#include "KVZDebugLib/platform/DialogLayout.h"
-#include "KVZDebugLib/platform/ShownText.h"
-#include "KVZDebugLib/platform/X11Probe.h"
+#include "KVZDebugLib/platform/x11/DialogLayout.h"
+#include "KVZDebugLib/platform/x11/ShownText.h"
+#include "KVZDebugLib/platform/x11/X11Probe.h"
 
 namespace kvz::platform {
 

@@ -5,7 +5,7 @@
 // The forms read are those Xlib reads: "[protocol/][host]:display[.screen]", with protocol
 // unix, tcp, inet or inet6 and an IPv6 host in brackets or not, and the path of a local
 // socket, with ".screen" after it or not. DECnet's "host::display" is Unknown.
-#include "KVZDebugLib/platform/X11Probe.h"
+#include "KVZDebugLib/platform/x11/X11Probe.h"
 
 #include <errno.h>
 #include <netdb.h>

@@ -1,6 +1,6 @@
 // The message box on POSIX systems: a dialog when a display can be opened, else a prompt
 // on the controlling terminal, else none (answered at once as "cannot be shown").
-#include "KVZDebugLib/platform/PosixMessageBox.h"
+#include "KVZDebugLib/platform/posix/PosixMessageBox.h"
 
 namespace kvz::platform {
 
