@@ -4,7 +4,9 @@
 # display nor a terminal the prompts answer at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh <(printf 'cmake\nninja-build\ng++\nlibx11-dev\n') >/dev/null
+# The library's build packages: the [build] group of tools/debian-packages.txt. Where one
+# cannot be installed the build below says what is missing.
+tools/install-deps.sh build >&2 || exit 1
 mkdir -p build
 log=build/demo-build.log
 if ! { cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
