@@ -112,6 +112,11 @@ demo_in_fresh_root() { # name [extra apt source]
     in_root "$root" /src/tools/demo.sh >"$log" 2>&1
     local status=$?
     echo "test-fresh: tools/demo.sh in a fresh root ($1): exit $status in $(elapsed "$start")"
+    # The archive, not the demo, is at fault when it could not give the build's packages.
+    if [ $status -ne 0 ] && grep -q 'build: NOT EQUIPPED' "$log"; then
+        echo "test-fresh: NOT RUN: the demo in a fresh root ($1): $(grep -m1 'NOT EQUIPPED' "$log")"
+        return
+    fi
     [ $status -eq 0 ] || tail -20 "$log"
     check "demo in a fresh root ($1) exits 0" test $status -eq 0
     check "demo in a fresh root ($1) prints every export's line" tour_complete "$log"
