@@ -27,7 +27,8 @@ uint32_t Read32(const unsigned char *at) {
     return value;
 }
 
-// Reads exactly `size` bytes before the deadline; how many came is left in *got.
+// Reads exactly `size` bytes before the deadline: Accepted when they all came, else what
+// stopped it. How many came is left in *got.
 SetupAnswer Receive(int fd, unsigned char *into, size_t size, int64_t deadline, size_t *got) {
     *got = 0;
     while (*got < size) {
