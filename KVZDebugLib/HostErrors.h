@@ -1,8 +1,10 @@
-// The host's error codes kept across an export. A HostErrorsKept made first in an
-// export's body saves errno and the last-error value before any other work; its
-// destructor, which runs after the export's result is computed, puts them back last.
-// A hook the export calls starts with the host's values, and what it leaves is what the
-// export returns with.
+// The host's error codes kept across an export whose own work may change them (output,
+// the debugger flag, a box). A HostErrorsKept made first in such an export's body saves
+// errno and the last-error value before any other work; its destructor, which runs after
+// the export's result is computed, puts them back last. A hook the export calls starts
+// with the host's values, and what it leaves is what the export returns with. Paths that
+// can change neither (a setter, a forward to an installed hook) make none: saving there
+// would only cost time.
 #pragma once
 
 #include "KVZDebugLib/platform/Platform.h"

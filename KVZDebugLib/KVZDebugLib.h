@@ -112,6 +112,12 @@ KVZ_API void KVZ_CDECL _DebugOutput(const KVZChar *format, ...);
  * for an answer other than OK. Linux terminal: control characters in the text show as
  * U+FFFD, prompts on several threads take turns, and a prompt made from a signal handler
  * that interrupted its own thread's terminal prompt is not shown (returns at once).
+ * Linux, a privileged process (set-user-ID or set-group-ID, file capabilities: AT_SECURE,
+ * or real and effective ids that differ): no desktop box, since the desktop libraries read
+ * the user's environment, files and server with the process's privileges; DISPLAY is not
+ * read and none is loaded. It asks on the terminal, or returns at once as not shown.
+ * The X11 box writes nothing on standard error: a server that refuses, or answers what
+ * Xlib cannot read, is not handed to Xlib (docs/reliability.md says what may remain).
  *
  * _WarnDebug, _WarnRelease: "<file>, line <line> : <detail>" and a closing sentence, in a
  * box captioned "Assertion Failure" with OK and CANCEL. The detail is the host's format

@@ -3,8 +3,10 @@
 //                                 a forwarding entry point with its hook installed; its
 //                                 floor, a bare call into the module (a setter) and one
 //                                 indirect call of the same hook; and a direct call of it
-//   module/setter/{kvz,direct}    for scale: a setter, the least a call into the module
-//                                 costs, beside the same direct call
+//   module/setter/{kvz,floor,direct}
+//                                 a setter, the least a call into the module costs; its
+//                                 floor, a function of another shared library that makes
+//                                 the same one release store; and for scale a direct call
 //   nohook/{kvz,raw,ifstream}     _AssertFailed with no hook and no debugger, the least
 //                                 the kernel takes to hand over /proc/self/status
 //                                 (open/read/close into a stack buffer), and the same read
@@ -17,6 +19,8 @@
 #include "KVZDebugLib/KVZDebugLib.h"
 
 #include <benchmark/benchmark.h>
+
+extern "C" void *KvzBenchStore(void *value); // bench/SetterFloor.c
 
 #include <fcntl.h>
 #include <fstream>
@@ -121,6 +125,12 @@ void Module_call_kvz(benchmark::State &state) {
     }
     _SetAssertionFailedHandler(nullptr);
 }
+void Module_call_floor(benchmark::State &state) {
+    void *hook = reinterpret_cast<void *>(Hook3);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(KvzBenchStore(hook));
+    }
+}
 void Module_call_direct(benchmark::State &state) {
     intptr_t a = Value(1), b = Value(2), c = Value(3);
     for (auto _ : state) {
@@ -129,6 +139,7 @@ void Module_call_direct(benchmark::State &state) {
 }
 
 BENCHMARK(Module_call_kvz)->Name("module/setter/kvz");
+BENCHMARK(Module_call_floor)->Name("module/setter/floor");
 BENCHMARK(Module_call_direct)->Name("module/setter/direct");
 BENCHMARK(Hook_AssertFailed_kvz)->Name("hook/AssertFailed/kvz");
 BENCHMARK(Hook_AssertFailed_floor)->Name("hook/AssertFailed/floor");

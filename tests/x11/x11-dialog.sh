@@ -86,12 +86,14 @@ now_ms() { date +%s%3N; }
 # Starts Xvfb on a display number it picks itself and sets DISPLAY. The screen is
 # 1024x768 unless another size is given. The server keeps going when its last client
 # leaves (-noreset), so that the cases do not depend on a reset's timing; with "reset"
-# after the size it resets then, as a server started with no options does.
+# after the size it resets then, as a server started with no options does. xvfb_options
+# are passed on.
+xvfb_options=()
 start_xvfb() {
     local noreset=-noreset
     [ "${2:-}" != reset ] || noreset=
     # shellcheck disable=SC2086 # the option or nothing
-    Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp $noreset \
+    Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp $noreset "${xvfb_options[@]}" \
         3>"$work/display" >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local deadline=$(($(now_ms) + 10000))
@@ -803,7 +805,31 @@ shaping_case() {
     [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
 }
 
+# A server that admits only the holder of its cookie (-auth): the box comes up where
+# XAUTHORITY names the cookie (the probe sends it, as Xlib does) and is answered; with no
+# cookie the server refuses, and the prompt answers "not shown" with nothing on the
+# host's standard error (Xlib would print the server's reason there).
+authority_case() {
+    need_tools Xvfb xdotool xprop xauth mcookie
+    local cookie
+    cookie=$(mcookie)
+    xauth -q -f "$work/server.auth" add :0 . "$cookie" 2>/dev/null || fail "xauth cannot write the server's file"
+    xvfb_options=(-auth "$work/server.auth")
+    start_xvfb
+    xauth -q -f "$work/client.auth" add "$DISPLAY" . "$cookie" 2>/dev/null || fail "xauth cannot write the cookie"
+    export XAUTHORITY=$work/client.auth
+    start_host warn-final
+    find_dialog "Assertion Failure"
+    answer enter
+    expect_host "result=1"
+    export XAUTHORITY=$work/none
+    setsid -w timeout -k 1 20 "$host" warn-final >"$work/host.out" 2>"$work/host.err" </dev/null
+    grep -qx "result=0" "$work/host.out" || fail "without the cookie: $(cat "$work/host.out")"
+    [ ! -s "$work/host.err" ] || fail "without the cookie, on standard error: $(cat -v "$work/host.err")"
+}
+
 case $case_name in
+authority) authority_case ;;
 release.enter) dialog_case warn-release "Assertion Failure" enter 0 ;;
 release.escape) dialog_case warn-release "Assertion Failure" escape 2 ;;
 release.click_ok) dialog_case warn-release "Assertion Failure" click_ok 0 ;;

@@ -8,6 +8,12 @@ namespace kvz::platform {
 // Returned by a kind of box that is not available here, so the next kind is tried.
 constexpr int32_t kNoSuchBox = -1;
 
+// Whether the process runs privileged (PosixPrivilege.cpp). A privileged process shows no
+// desktop box: the desktop libraries act on the user's environment (fonts, resources,
+// locale files, the server named by DISPLAY) with the process's privileges, and none of
+// them is written to run so. It reads no DISPLAY and loads none of them.
+bool RunsPrivileged();
+
 // A dialog window on the X display named by DISPLAY; kNoSuchBox when none can be opened.
 int32_t ShowX11MessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
 

@@ -21,8 +21,8 @@
 //
 // Xlib waits for its server with no time limit, so the box never lets it wait on a
 // server that has not just answered: the server is probed before the connection is
-// opened (X11Probe.cpp), the probe kept open until it is, and each group of round trips
-// after that follows a request whose answer the box waits for itself, in poll() with a
+// opened (X11Open.cpp, X11Probe.cpp), the probe kept open until it is, and each group of round
+// trips after that follows a request whose answer the box waits for itself, in poll() with a
 // deadline. A server that misses a deadline is cut off (the socket shut down), so that
 // closing the connection cannot wait on it either; before the window is up the next kind
 // of box is then tried, after it the box ends as closing it would. A box up polls the
@@ -36,6 +36,7 @@
 #include "KVZDebugLib/platform/x11/DialogInput.h"
 #include "KVZDebugLib/platform/x11/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
+#include "KVZDebugLib/platform/x11/X11Open.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
 #include "KVZDebugLib/text/TextConstants.h"
 
@@ -525,27 +526,6 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
 }
 
 namespace {
-
-// Opens the display once its server has answered a probe: opening waits on the server
-// with no deadline. The probe's connection is closed only once Xlib's is set up (its
-// closing could reset a server that has no other client). A server that accepted the
-// probe and still hangs Xlib's connection up in setup was resetting as another client
-// left: it is asked again, within the same deadline.
-Display *OpenDisplay(const XlibFunctions &xlib, const char *name) {
-    const int64_t deadline = MonotonicMs() + kX11DeadlineMs;
-    for (;;) {
-        ProbeConnection probe;
-        if (ProbeDisplay(name, deadline, &probe) != ProbeResult::Answered) {
-            return nullptr;
-        }
-        Display *display = xlib.XOpenDisplay(name);
-        CloseProbe(&probe);
-        if (display != nullptr || !probe.accepted || MonotonicMs() + kRetryPauseMs >= deadline) {
-            return display;
-        }
-        poll(nullptr, 0, kRetryPauseMs);
-    }
-}
 
 // Opens the display and shows the box, in the slot claimed for it.
 int32_t ShowOnDisplay(const XlibFunctions &xlib, BoxSlot &slot, const char *name,

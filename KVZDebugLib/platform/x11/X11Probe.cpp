@@ -54,6 +54,7 @@ struct DisplayName {
     char host[256];
     char port[8];                            // 6000 + the display number
     char path[sizeof sockaddr_un::sun_path]; // the local socket
+    unsigned number;                         // the display number, 0 for a socket path
 };
 
 // Reads a local socket's path, with ".screen" after it or not.
@@ -71,6 +72,7 @@ bool ParseSocketPath(const char *text, DisplayName &name) {
     }
     name.tcp = false;
     name.tcpFallback = false;
+    name.number = 0;
     return true;
 }
 
@@ -113,79 +115,61 @@ bool ParseDisplay(const char *text, DisplayName &name) {
     const bool local = unixOnly || hostLength == 0 || strcmp(name.host, "unix") == 0;
     name.tcp = !local;
     name.tcpFallback = slash == nullptr && hostLength == 0;
+    name.number = static_cast<unsigned>(number);
     snprintf(name.port, sizeof name.port, "%lu", 6000 + number);
     snprintf(name.path, sizeof name.path, "/tmp/.X11-unix/X%lu", number);
     return true;
 }
 
-// What one connection's setup came to: a ProbeResult, or hung up before any answer.
-enum class Setup { Answered, Silent, Absent, HungUp };
-
-// Asks for a connection setup on a socket whose connect has begun, and waits for the
-// first byte of the answer: 1 when the server accepted the connection.
-Setup AskSetup(int fd, int64_t deadline, bool *accepted) {
+// Goes through a connection setup on a socket whose connect has begun.
+SetupAnswer AskSetup(int fd, const sockaddr *address, unsigned number, int64_t deadline,
+                     bool *likeXlib) {
     if (!WaitFor(fd, POLLOUT, deadline)) {
-        return Setup::Silent;
+        return SetupAnswer::Silent;
     }
     int error = 0;
     socklen_t size = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
-        return Setup::Absent;
+        return SetupAnswer::Failed;
     }
-    // Byte order, an unused byte, protocol 11.0, no authorization, two unused bytes.
-    const uint16_t one = 1;
-    unsigned char request[12] = {};
-    request[0] = *reinterpret_cast<const unsigned char *>(&one) == 1 ? 'l' : 'B';
-    const uint16_t major = 11;
-    memcpy(request + 2, &major, sizeof major);
-    if (send(fd, request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request)) {
-        return errno == ECONNRESET || errno == EPIPE ? Setup::HungUp : Setup::Absent;
-    }
-    if (!WaitFor(fd, POLLIN, deadline)) {
-        return Setup::Silent;
-    }
-    unsigned char answer = 0;
-    ssize_t got;
-    do {
-        got = recv(fd, &answer, 1, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got == 1) {
-        *accepted = answer == 1;
-        return Setup::Answered;
-    }
-    return got == 0 || errno == ECONNRESET ? Setup::HungUp : Setup::Absent;
+    SetupAuthorization auth;
+    FindAuthorization(address, number, &auth);
+    *likeXlib = auth.likeXlib;
+    return ExchangeSetup(fd, auth, deadline);
 }
 
-ProbeResult ProbeAddress(const sockaddr *address, socklen_t length, int64_t deadline,
-                         ProbeConnection *kept) {
+ProbeResult ProbeAddress(const sockaddr *address, socklen_t length, unsigned number,
+                         SetupRetries *retries, ProbeConnection *kept) {
     for (;;) {
         const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             return ProbeResult::Absent;
         }
-        Setup setup = Setup::Absent;
+        SetupAnswer answer = SetupAnswer::Failed;
         if (connect(fd, address, length) == 0 || errno == EINPROGRESS || errno == EINTR) {
-            setup = AskSetup(fd, deadline, &kept->accepted);
+            answer = AskSetup(fd, address, number, retries->deadline, &kept->likeXlib);
         } else if (errno == EAGAIN) {
-            setup = Setup::Silent; // a full queue: the server is not taking connections
+            answer = SetupAnswer::Silent; // a full queue: the server is not taking connections
         }
-        if (setup == Setup::Answered) {
+        if (answer == SetupAnswer::Accepted || answer == SetupAnswer::Refused ||
+            answer == SetupAnswer::Broken) {
             kept->fd = fd;
+            kept->answer = answer;
             return ProbeResult::Answered;
         }
         close(fd);
-        if (setup == Setup::Silent) {
+        if (answer == SetupAnswer::Silent) {
             return ProbeResult::Silent;
         }
-        if (setup == Setup::Absent || MonotonicMs() + kRetryPauseMs >= deadline) {
+        if (answer == SetupAnswer::Failed || !PauseBeforeRetry(retries)) {
             return ProbeResult::Absent;
         }
-        poll(nullptr, 0, kRetryPauseMs);
     }
 }
 
 // A local socket, in the abstract namespace or as a file.
-ProbeResult ProbeUnix(const char *path, bool abstract, int64_t deadline, ProbeConnection *kept) {
+ProbeResult ProbeUnix(const char *path, bool abstract, unsigned number, SetupRetries *retries,
+                      ProbeConnection *kept) {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     const size_t length = strlen(path) + (abstract ? 1 : 0);
@@ -194,12 +178,13 @@ ProbeResult ProbeUnix(const char *path, bool abstract, int64_t deadline, ProbeCo
     }
     memcpy(address.sun_path + (abstract ? 1 : 0), path, length - (abstract ? 1 : 0));
     const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
-    return ProbeAddress(reinterpret_cast<const sockaddr *>(&address), size, deadline, kept);
+    return ProbeAddress(reinterpret_cast<const sockaddr *>(&address), size, number, retries, kept);
 }
 
 // The first of the host's addresses that takes a connection decides, as with Xlib. The
 // name is looked up as Xlib would look it up, with no deadline of ours.
-ProbeResult ProbeTcp(const char *host, const char *port, int64_t deadline, ProbeConnection *kept) {
+ProbeResult ProbeTcp(const char *host, const char *port, unsigned number, SetupRetries *retries,
+                     ProbeConnection *kept) {
     addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -211,7 +196,7 @@ ProbeResult ProbeTcp(const char *host, const char *port, int64_t deadline, Probe
     ProbeResult result = ProbeResult::Absent;
     for (const addrinfo *at = found; at != nullptr && result == ProbeResult::Absent;
          at = at->ai_next) {
-        result = ProbeAddress(at->ai_addr, at->ai_addrlen, deadline, kept);
+        result = ProbeAddress(at->ai_addr, at->ai_addrlen, number, retries, kept);
     }
     freeaddrinfo(found);
     return result;
@@ -223,20 +208,35 @@ bool WaitReadable(int fd, int64_t deadline) {
     return WaitFor(fd, POLLIN, deadline);
 }
 
-ProbeResult ProbeDisplay(const char *display, int64_t deadline, ProbeConnection *kept) {
+bool PauseBeforeRetry(SetupRetries *retries) {
+    const int pause = kRetryPauseMs << retries->made;
+    if (retries->made >= kMaxRetries || MonotonicMs() + pause >= retries->deadline) {
+        return false;
+    }
+    ++retries->made;
+    poll(nullptr, 0, pause);
+    return true;
+}
+
+bool XlibMayConnect(const ProbeConnection &probe) {
+    return probe.answer == SetupAnswer::Accepted ||
+           (probe.answer == SetupAnswer::Refused && !probe.likeXlib);
+}
+
+ProbeResult ProbeDisplay(const char *display, SetupRetries *retries, ProbeConnection *kept) {
     DisplayName name;
     if (!ParseDisplay(display, name)) {
         return ProbeResult::Unknown;
     }
     if (name.tcp) {
-        return ProbeTcp(name.host, name.port, deadline, kept);
+        return ProbeTcp(name.host, name.port, name.number, retries, kept);
     }
-    ProbeResult result = ProbeUnix(name.path, true, deadline, kept);
+    ProbeResult result = ProbeUnix(name.path, true, name.number, retries, kept);
     if (result == ProbeResult::Absent) {
-        result = ProbeUnix(name.path, false, deadline, kept);
+        result = ProbeUnix(name.path, false, name.number, retries, kept);
     }
     if (result == ProbeResult::Absent && name.tcpFallback) {
-        result = ProbeTcp("", name.port, deadline, kept);
+        result = ProbeTcp("", name.port, name.number, retries, kept);
     }
     return result;
 }

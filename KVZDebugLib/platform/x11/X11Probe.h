@@ -3,14 +3,30 @@
 // poll() with a deadline.
 #pragma once
 
+#include "KVZDebugLib/platform/x11/X11Setup.h"
+
 #include <stdint.h>
 
 namespace kvz::platform {
 
 // How long the dialog waits for its server at any one time, in milliseconds.
 constexpr int kX11DeadlineMs = 3000;
-// A connection hung up in setup is made again after this pause, while the deadline allows.
-constexpr int kRetryPauseMs = 10;
+// A connection hung up in setup is made again a few times, after a pause that starts at
+// kRetryPauseMs and doubles each time, while the deadline allows: a server resetting as
+// its last other client left is back within that, and one that hangs up every setup is
+// not asked hundreds of times.
+constexpr int kRetryPauseMs = 20;
+constexpr int kMaxRetries = 4;
+
+// The retries one box has left, and its deadline (MonotonicMs) for setting up.
+struct SetupRetries {
+    int64_t deadline;
+    int made = 0;
+};
+
+// Waits the next pause; false, at once, when no retry is left or the pause would pass
+// the deadline.
+bool PauseBeforeRetry(SetupRetries *retries);
 
 // Milliseconds on the monotonic clock.
 int64_t MonotonicMs();
@@ -32,15 +48,20 @@ enum class ProbeResult {
 // hang up the dialog's own.
 struct ProbeConnection {
     int fd = -1;
-    bool accepted = false; // the server accepted the probe's setup, asking for nothing
+    SetupAnswer answer = SetupAnswer::Failed; // Accepted, Refused or Broken
+    bool likeXlib = true;                     // the probe sent the authorization Xlib sends
 };
 
-// Connects to the X server that DISPLAY names, as Xlib would, asks for a connection
-// setup and waits until the deadline for the first byte of an answer. Any answer
-// (accepted, refused, authentication wanted) shows the server is working; the connection
-// is then left open in kept. One that the server hangs up before answering (a reset under
-// way) is made again, until the deadline.
-ProbeResult ProbeDisplay(const char *display, int64_t deadline, ProbeConnection *kept);
+// Whether Xlib may be handed the server: it accepted the probe, or refused a probe that
+// could not send what Xlib sends. Xlib prints a refusal or a reply it cannot read on the
+// host's standard error, so it is never handed those.
+bool XlibMayConnect(const ProbeConnection &probe);
+
+// Connects to the X server that DISPLAY names, as Xlib would, and goes through a
+// connection setup with it (X11Setup.h) until the deadline. Any answer shows the server
+// is working; the connection is then left open in kept. One that the server hangs up
+// before answering (a reset under way) is made again, within the retries.
+ProbeResult ProbeDisplay(const char *display, SetupRetries *retries, ProbeConnection *kept);
 void CloseProbe(ProbeConnection *kept);
 
 } // namespace kvz::platform
