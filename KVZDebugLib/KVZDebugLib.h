@@ -123,8 +123,8 @@ KVZ_API int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, const 
 /* A breakpoint that should never be reached, named by file and line, in a box captioned
  * "Debug Breakpoint" with OK and CANCEL. Returns Continue for OK, otherwise Report. */
 KVZ_API int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line);
-/* The host's text in a box captioned "Assertion Failure" with OK only. Returns the box's
- * own result: 1 once acknowledged, 0 when the box cannot be shown. */
+/* The host's text in a box captioned "Assertion Failure" with OK only. Returns 1 for any
+ * answer (OK, Enter, Escape, closing the box), 0 when the box cannot be shown. */
 KVZ_API int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...);
 
 #ifdef __cplusplus
