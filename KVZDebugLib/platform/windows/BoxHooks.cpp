@@ -1,0 +1,163 @@
+// A box's hooks on its caller's thread. A WH_GETMESSAGE hook sees each message the box's
+// loop takes out, and turns a WM_QUIT or a thread message into WM_NULL after noting it
+// down, so the loop neither ends nor drops it. A WH_CBT hook sees the box made and
+// activated.
+#include "KVZDebugLib/platform/windows/BoxHooks.h"
+
+#include <atomic>
+
+namespace kvz::platform {
+
+namespace {
+
+// The hook procedure finds its thread's innermost box here: the library has no
+// thread-local storage of its own to set up. A thread takes one slot for all its nested
+// boxes; beyond kThreadSlots threads with a box up at once, a box keeps only the WM_QUIT
+// pending before it, and is left where the system puts it.
+struct ThreadSlot {
+    std::atomic<DWORD> thread; // 0 while free
+    BoxHooks *innermost;       // read and written by that thread only
+};
+constexpr size_t kThreadSlots = 64;
+ThreadSlot g_slots[kThreadSlots];
+
+ThreadSlot *OwnSlot(DWORD thread) {
+    for (ThreadSlot &slot : g_slots) {
+        if (slot.thread.load(std::memory_order_acquire) == thread) {
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+ThreadSlot *TakeSlot(DWORD thread) {
+    if (ThreadSlot *own = OwnSlot(thread)) {
+        return own;
+    }
+    for (ThreadSlot &slot : g_slots) {
+        DWORD free = 0;
+        if (slot.thread.compare_exchange_strong(free, thread, std::memory_order_acq_rel)) {
+            slot.innermost = nullptr;
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+// Posted to the thread, not sent to a window. Timers and input that have no window are
+// the system's, and the loop handles them as it always does.
+bool IsThreadMessage(const MSG &msg) {
+    const UINT m = msg.message;
+    return msg.hwnd == nullptr && m != WM_NULL && m != WM_TIMER && m != 0x0118 /* WM_SYSTIMER */ &&
+           !(m >= WM_KEYFIRST && m <= WM_KEYLAST) && !(m >= WM_MOUSEFIRST && m <= WM_MOUSELAST);
+}
+
+void NoteQuit(BoxHooks &hooks, WPARAM code) {
+    if (!hooks.quit) {
+        hooks.quit = true;
+        hooks.quitCode = code;
+    }
+}
+
+// Whether the message was taken in hand: a WM_QUIT always (only noted once removed), a
+// removed thread message while there is room.
+bool Keep(BoxHooks &hooks, const MSG &msg, bool removed) {
+    if (msg.message == WM_QUIT) {
+        if (removed) {
+            NoteQuit(hooks, msg.wParam);
+        }
+        return true;
+    }
+    if (!removed || hooks.count == kKeptMessages) {
+        return false;
+    }
+    hooks.messages[hooks.count++] = KeptMessage{msg.message, msg.wParam, msg.lParam};
+    return true;
+}
+
+BoxHooks *Innermost() {
+    ThreadSlot *slot = OwnSlot(GetCurrentThreadId());
+    return slot != nullptr ? slot->innermost : nullptr;
+}
+
+LRESULT CALLBACK MessageProc(int code, WPARAM removal, LPARAM param) {
+    MSG *msg = reinterpret_cast<MSG *>(param);
+    if (code == HC_ACTION && msg != nullptr && IsThreadMessage(*msg)) {
+        BoxHooks *hooks = Innermost();
+        if (hooks != nullptr && Keep(*hooks, *msg, (removal & PM_REMOVE) != 0)) {
+            msg->message = WM_NULL;
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, param);
+}
+
+// The system makes the box before anything of the host's can run in its loop, so the first
+// top-level window made is the box. SWP_NOACTIVATE: it is being activated already.
+LRESULT CALLBACK WindowProc(int code, WPARAM wParam, LPARAM lParam) {
+    BoxHooks *hooks = code >= 0 ? Innermost() : nullptr;
+    if (hooks != nullptr && code == HCBT_CREATEWND && hooks->box == nullptr) {
+        const CBT_CREATEWNDW *create = reinterpret_cast<const CBT_CREATEWNDW *>(lParam);
+        if ((create->lpcs->style & WS_CHILD) == 0) {
+            hooks->box = reinterpret_cast<HWND>(wParam);
+        }
+    } else if (hooks != nullptr && code == HCBT_ACTIVATE &&
+               reinterpret_cast<HWND>(wParam) == hooks->box &&
+               (GetWindowLongW(hooks->box, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
+        SetWindowPos(hooks->box, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+} // namespace
+
+void InstallBoxHooks(BoxHooks &hooks) {
+    hooks.quit = false;
+    hooks.quitCode = 0;
+    hooks.count = 0;
+    hooks.box = nullptr;
+    hooks.messageHook = nullptr;
+    hooks.windowHook = nullptr;
+    hooks.outer = nullptr;
+    // A WM_QUIT already waiting would end the box the moment it is made.
+    MSG msg;
+    for (int i = 0; i < 16 && PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); ++i) {
+        NoteQuit(hooks, msg.wParam);
+    }
+    const DWORD thread = GetCurrentThreadId();
+    ThreadSlot *slot = TakeSlot(thread);
+    if (slot == nullptr) {
+        return;
+    }
+    hooks.outer = slot->innermost;
+    slot->innermost = &hooks;
+    hooks.messageHook = SetWindowsHookExW(WH_GETMESSAGE, MessageProc, nullptr, thread);
+    hooks.windowHook = SetWindowsHookExW(WH_CBT, WindowProc, nullptr, thread);
+}
+
+// What arrived during an inner box is posted again here, and so taken in hand by the box
+// around it, whose hook is still in place.
+void RemoveBoxHooks(BoxHooks &hooks) {
+    const DWORD thread = GetCurrentThreadId();
+    for (HHOOK hook : {hooks.messageHook, hooks.windowHook}) {
+        if (hook != nullptr) {
+            UnhookWindowsHookEx(hook);
+        }
+    }
+    ThreadSlot *slot = OwnSlot(thread);
+    if (slot != nullptr && slot->innermost == &hooks) {
+        slot->innermost = hooks.outer;
+        if (hooks.outer == nullptr) {
+            slot->thread.store(0, std::memory_order_release);
+        }
+    }
+    for (size_t i = 0; i < hooks.count; ++i) {
+        PostThreadMessageW(thread, hooks.messages[i].message, hooks.messages[i].wParam,
+                           hooks.messages[i].lParam);
+    }
+    if (hooks.quit) {
+        PostQuitMessage(static_cast<int>(hooks.quitCode));
+    }
+}
+
+} // namespace kvz::platform
