@@ -58,12 +58,13 @@ const Prompt kPrompts[] = {
 };
 
 // What the system's own box looks like and makes of an answer: MessageBoxW with no owner,
-// no icon and no other style than the buttons.
+// no icon, the buttons, task-modal, brought to the front and topmost.
 SeenBox g_reference;
 int32_t ShowReference(const Prompt &prompt, BoxAnswer answer) {
     BoxWatcher watcher(answer);
-    int32_t result =
-        MessageBoxW(nullptr, L"reference", prompt.caption, prompt.okOnly ? MB_OK : MB_OKCANCEL);
+    int32_t result = MessageBoxW(nullptr, L"reference", prompt.caption,
+                                 (prompt.okOnly ? MB_OK : MB_OKCANCEL) | MB_TASKMODAL |
+                                     MB_SETFOREGROUND | MB_TOPMOST);
     g_reference = watcher.Wait();
     return result;
 }
@@ -74,20 +75,24 @@ void CheckShape(const SeenBox &seen, const wchar_t *caption, bool okOnly) {
     CHECK_TEXT(okOnly ? L"IDOK" : L"IDOK IDCANCEL", seen.ButtonNames());
     CHECK_EQ(IDOK, seen.defaultButton);
     CHECK(!seen.icon);
+    CHECK((seen.exStyle & WS_EX_TOPMOST) != 0);
     CHECK(seen.gone);
 }
 
 void Report(const char *prompt, BoxAnswer answer, const SeenBox &seen, int32_t result) {
-    printf("%s / %s: caption \"%s\", buttons %s (default %d)%s, result %d\n    text \"%s\"\n",
+    printf("%s / %s: caption \"%s\", buttons %s (default %d)%s, %s, result %d\n    text "
+           "\"%s\"\n",
            prompt, wine_test::AnswerName(answer), wine_test::Show(seen.caption).c_str(),
            wine_test::Show(seen.ButtonNames()).c_str(), seen.defaultButton,
-           seen.icon ? ", an icon" : ", no icon", result, wine_test::Show(seen.text).c_str());
+           seen.icon ? ", an icon" : ", no icon",
+           (seen.exStyle & WS_EX_TOPMOST) != 0 ? "topmost" : "not topmost", result,
+           wine_test::Show(seen.text).c_str());
     fflush(stdout);
 }
 
 // Every way of answering. OK and Enter (the default button) continue; CANCEL, Escape and
-// closing the window are the prompt's other answer. _WarnFinal hands back what the box
-// returned, whatever the system makes of Escape or closing an OK-only box (Windows
+// closing the window are the prompt's other answer. Any answer acknowledges _WarnFinal's
+// box (1), whatever the system makes of Escape or closing an OK-only box (Windows
 // documents IDOK; Wine returns IDCANCEL).
 void RunPrompt(const Prompt &prompt) {
     const BoxAnswer answers[] = {BoxAnswer::Ok,     BoxAnswer::Cancel, BoxAnswer::Enter,
@@ -111,10 +116,10 @@ void RunPrompt(const Prompt &prompt) {
         CheckShape(seen, prompt.caption, prompt.okOnly);
         CHECK_TEXT(prompt.expected(line), seen.text);
         CHECK_EQ(g_reference.style, seen.style);
-        CHECK_EQ(g_reference.exStyle, seen.exStyle);
-        int32_t expected = prompt.okOnly       ? reference
-                           : reference == IDOK ? Continue
-                                               : prompt.otherwise;
+        // Topmost even where the system's own box is not (Wine honours MB_TOPMOST only for
+        // system-modal boxes).
+        CHECK_EQ(g_reference.exStyle | WS_EX_TOPMOST, seen.exStyle);
+        int32_t expected = prompt.okOnly ? IDOK : reference == IDOK ? Continue : prompt.otherwise;
         CHECK_EQ(expected, result);
         if (prompt.okOnly && !ok) {
             printf("    (MessageBoxW itself returned %d for this answer)\n", reference);
