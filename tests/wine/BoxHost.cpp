@@ -193,9 +193,10 @@ void RunLong() {
 
 // Prompts from several threads at once: each report composes, meets its hook and copies
 // its text under the report lock, so a hook always sees its own thread's message, and
-// every box shows one whole message. The boxes themselves may be up together.
-constexpr int kThreads = 3;
-constexpr int kPromptsPerThread = 4;
+// every box shows one whole message. The boxes themselves are up together, each in front
+// and each answered by a click of its own on the one on top.
+constexpr int kThreads = 10;
+constexpr int kPromptsPerThread = 2;
 volatile LONG g_mixedUp = 0;
 thread_local std::wstring t_expected;
 
@@ -231,19 +232,24 @@ void RunThreads() {
         threads[i] = CreateThread(nullptr, 0, PromptThread,
                                   reinterpret_cast<void *>(static_cast<intptr_t>(i)), 0, nullptr);
     }
-    // Answer OK to every box until all the prompts have returned.
+    // Click OK on the box on top (the first in z-order) until all the prompts have returned.
     std::vector<std::wstring> texts;
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (WaitForMultipleObjects(kThreads, threads, TRUE, 0) == WAIT_TIMEOUT &&
            GetTickCount64() < deadline) {
-        for (HWND box : wine_test::FindOwnDialogs()) {
-            Sleep(50); // let it take the focus, as a person's eye would
+        std::vector<HWND> boxes = wine_test::FindOwnDialogs();
+        if (!boxes.empty()) {
+            Sleep(50); // let it settle, as a person's eye would
+            HWND box = wine_test::FindOwnDialogs().front();
             SeenBox seen = wine_test::ReadBox(box);
-            if (wine_test::AnswerBox(box, BoxAnswer::Ok)) {
-                texts.push_back(seen.text);
-                while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < deadline) {
+            const ULONGLONG until = GetTickCount64() + 2000;
+            if (wine_test::AnswerBox(box, BoxAnswer::Click)) {
+                while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < until) {
                     Sleep(10);
                 }
+            }
+            if (!IsWindow(box) || !IsWindowVisible(box)) {
+                texts.push_back(seen.text);
             }
         }
         Sleep(10);

@@ -4,7 +4,7 @@
 // can see. Each case prints what the host saw: the result, how long the call took, whether
 // it returned only after the click, and what was left in its queue.
 //
-//   kvz_wine_queue quit|messages|windows|station
+//   kvz_wine_queue quit|messages|windows|station|held
 #include "KVZDebugLib/KVZDebugLib.h"
 
 #include "BoxWatcher.h"
@@ -208,6 +208,36 @@ void RunWindows() {
     }
 }
 
+// What must keep holding: a prompt while the host holds the mouse capture, and one from a
+// vectored exception handler.
+constexpr DWORD kHostException = 0xE0004B56;
+Run g_handlerRun;
+
+LONG CALLBACK PromptingHandler(EXCEPTION_POINTERS *info) {
+    if (info->ExceptionRecord->ExceptionCode != kHostException) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    g_handlerRun = PromptOnce(kPrompts[1]);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+void RunHeld() {
+    HWND host = MakeHostWindow(false);
+    SetCapture(host);
+    Run run = PromptOnce(kPrompts[1]);
+    Print("mouse capture held", kPrompts[1], run);
+    CheckClicked(kPrompts[1], run);
+    ReleaseCapture();
+    DestroyWindow(host);
+    DrainQueue();
+
+    void *handler = AddVectoredExceptionHandler(1, PromptingHandler);
+    RaiseException(kHostException, 0, 0, nullptr);
+    RemoveVectoredExceptionHandler(handler);
+    Print("vectored exception handler", kPrompts[1], g_handlerRun);
+    CheckClicked(kPrompts[1], g_handlerRun);
+}
+
 // A process whose window station is not visible (a service's): no box, at once.
 void RunStation() {
     HWINSTA own = GetProcessWindowStation();
@@ -243,10 +273,8 @@ int main(int argc, char **argv) {
         const char *name;
         void (*run)();
     } kCases[] = {
-        {"quit", RunQuit},
-        {"messages", RunMessages},
-        {"windows", RunWindows},
-        {"station", RunStation},
+        {"quit", RunQuit},       {"messages", RunMessages}, {"windows", RunWindows},
+        {"station", RunStation}, {"held", RunHeld},
     };
     for (const auto &c : kCases) {
         if (strcmp(which, c.name) == 0) {
@@ -254,6 +282,6 @@ int main(int argc, char **argv) {
             return wine_test::Finish(c.name);
         }
     }
-    fprintf(stderr, "usage: %s quit|messages|windows|station\n", argv[0]);
+    fprintf(stderr, "usage: %s quit|messages|windows|station|held\n", argv[0]);
     return 2;
 }
