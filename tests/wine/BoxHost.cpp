@@ -9,6 +9,8 @@
 
 #include "BoxWatcher.h"
 
+#include <iterator>
+#include <map>
 #include <string.h>
 #include <vector>
 
@@ -232,27 +234,35 @@ void RunThreads() {
         threads[i] = CreateThread(nullptr, 0, PromptThread,
                                   reinterpret_cast<void *>(static_cast<intptr_t>(i)), 0, nullptr);
     }
-    // Click OK on the box on top (the first in z-order) until all the prompts have returned.
+    // Click OK on the box on top (the one under the pointer at OK's place) until all the
+    // prompts have returned; each box that goes away is counted with the text it showed.
     std::vector<std::wstring> texts;
+    std::map<HWND, std::wstring> up;
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (WaitForMultipleObjects(kThreads, threads, TRUE, 0) == WAIT_TIMEOUT &&
            GetTickCount64() < deadline) {
-        std::vector<HWND> boxes = wine_test::FindOwnDialogs();
-        if (!boxes.empty()) {
-            Sleep(50); // let it settle, as a person's eye would
-            HWND box = wine_test::FindOwnDialogs().front();
-            SeenBox seen = wine_test::ReadBox(box);
-            const ULONGLONG until = GetTickCount64() + 2000;
-            if (wine_test::AnswerBox(box, BoxAnswer::Click)) {
-                while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < until) {
-                    Sleep(10);
+        Sleep(50); // let the boxes settle, as a person's eye would
+        for (HWND box : wine_test::FindOwnDialogs()) {
+            up.try_emplace(box, wine_test::ReadBox(box).text);
+        }
+        HWND ok = up.empty() ? nullptr : GetDlgItem(up.begin()->first, IDOK);
+        RECT rect = {};
+        if (ok != nullptr && GetWindowRect(ok, &rect)) {
+            POINT middle = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+            HWND top = GetAncestor(WindowFromPoint(middle), GA_ROOT);
+            if (up.count(top) != 0 && wine_test::AnswerBox(top, BoxAnswer::Click)) {
+                for (int i = 0; i < 100 && IsWindow(top) && IsWindowVisible(top); ++i) {
+                    Sleep(20);
                 }
             }
-            if (!IsWindow(box) || !IsWindowVisible(box)) {
-                texts.push_back(seen.text);
-            }
         }
-        Sleep(10);
+        for (auto it = up.begin(); it != up.end();) {
+            bool gone = !IsWindow(it->first) || !IsWindowVisible(it->first);
+            if (gone) {
+                texts.push_back(it->second);
+            }
+            it = gone ? up.erase(it) : std::next(it);
+        }
     }
     for (HANDLE thread : threads) {
         DWORD failures = 1;
