@@ -4,7 +4,7 @@
 // can see. Each case prints what the host saw: the result, how long the call took, whether
 // it returned only after the click, and what was left in its queue.
 //
-//   kvz_wine_queue quit|messages|windows|station|held
+//   kvz_wine_queue quit|messages|windows|nested|station|held
 #include "KVZDebugLib/KVZDebugLib.h"
 
 #include "BoxWatcher.h"
@@ -158,9 +158,15 @@ void RunMessages() {
 // (the click lands on OK, not on the host).
 LONG g_hostClicks = 0;
 
+int32_t g_timerResult = -1; // what the prompt made from the host's timer returned
+
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_LBUTTONDOWN) {
         InterlockedIncrement(&g_hostClicks);
+    }
+    if (message == WM_TIMER) {
+        KillTimer(window, wParam);
+        g_timerResult = _WarnDebug(L"timer.cpp", 4, L"%s", L"from the host's timer");
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -206,6 +212,59 @@ void RunWindows() {
         DestroyWindow(host);
         DrainQueue();
     }
+}
+
+// A box inside a box: the host's timer fires in the first box's loop and prompts again.
+// What is posted during the inner box is handed to the outer one, and reaches the host
+// after both, in order, with the WM_QUIT last.
+HWND OtherDialog(HWND known) {
+    for (int i = 0; i < 150; ++i) {
+        for (HWND box : wine_test::FindOwnDialogs()) {
+            if (box != known) {
+                return box;
+            }
+        }
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+void RunNested() {
+    const DWORD thread = GetCurrentThreadId();
+    HWND host = MakeHostWindow(false);
+    g_timerResult = -1;
+    SetTimer(host, 1, 100, nullptr);
+    bool innerGone = false, outerUp = false;
+    Run run = PromptOnce(kPrompts[1], [&](HWND outer) {
+        PostThreadMessageW(thread, kHostMessage, 1, 0);
+        HWND inner = OtherDialog(outer);
+        PostThreadMessageW(thread, kHostMessage, 2, 0);
+        PostThreadMessageW(thread, WM_QUIT, 11, 0);
+        Sleep(200);
+        if (inner != nullptr && IsWindowVisible(inner) &&
+            wine_test::AnswerBox(inner, BoxAnswer::Click)) {
+            for (int i = 0; i < 100 && IsWindowVisible(inner); ++i) {
+                Sleep(20);
+            }
+            innerGone = !IsWindowVisible(inner);
+        }
+        PostThreadMessageW(thread, kHostMessage, 3, 0);
+        Sleep(100);
+        outerUp = IsWindowVisible(outer) != FALSE;
+    });
+    Print("box inside a box", kPrompts[1], run);
+    printf("    inner box (from the host's timer): %s, result %d; outer box still up after it: "
+           "%s\n",
+           innerGone ? "clicked and gone" : "not answered by the click", g_timerResult,
+           outerUp ? "yes" : "no");
+    CheckClicked(kPrompts[1], run);
+    CHECK(innerGone);
+    CHECK(outerUp);
+    CHECK_EQ(Continue, g_timerResult);
+    CHECK((run.left.messages == std::vector<WPARAM>{1, 2, 3}));
+    CHECK(run.left.quits == std::vector<WPARAM>{11});
+    DestroyWindow(host);
+    DrainQueue();
 }
 
 // What must keep holding: a prompt while the host holds the mouse capture, and one from a
@@ -273,8 +332,8 @@ int main(int argc, char **argv) {
         const char *name;
         void (*run)();
     } kCases[] = {
-        {"quit", RunQuit},       {"messages", RunMessages}, {"windows", RunWindows},
-        {"station", RunStation}, {"held", RunHeld},
+        {"quit", RunQuit},     {"messages", RunMessages}, {"windows", RunWindows},
+        {"nested", RunNested}, {"station", RunStation},   {"held", RunHeld},
     };
     for (const auto &c : kCases) {
         if (strcmp(which, c.name) == 0) {
@@ -282,6 +341,6 @@ int main(int argc, char **argv) {
             return wine_test::Finish(c.name);
         }
     }
-    fprintf(stderr, "usage: %s quit|messages|windows|station|held\n", argv[0]);
+    fprintf(stderr, "usage: %s quit|messages|windows|nested|station|held\n", argv[0]);
     return 2;
 }

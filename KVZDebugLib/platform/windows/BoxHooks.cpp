@@ -135,10 +135,23 @@ void InstallBoxHooks(BoxHooks &hooks) {
     hooks.windowHook = SetWindowsHookExW(WH_CBT, WindowProc, nullptr, thread);
 }
 
+// Thread messages posted after the box's loop ended, still queued, are taken in hand too,
+// so that posting the kept ones again does not put them behind these.
+void TakeTheRest(BoxHooks &hooks) {
+    MSG msg;
+    for (size_t i = 0; i < kKeptMessages + 16 && hooks.count < kKeptMessages &&
+                       PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE);
+         ++i) {
+    }
+}
+
 // What arrived during an inner box is posted again here, and so taken in hand by the box
 // around it, whose hook is still in place.
 void RemoveBoxHooks(BoxHooks &hooks) {
     const DWORD thread = GetCurrentThreadId();
+    if (hooks.messageHook != nullptr) {
+        TakeTheRest(hooks);
+    }
     for (HHOOK hook : {hooks.messageHook, hooks.windowHook}) {
         if (hook != nullptr) {
             UnhookWindowsHookEx(hook);
