@@ -167,7 +167,12 @@ bool AnswerBox(HWND box, BoxAnswer answer) {
 
 BoxWatcher::BoxWatcher(BoxAnswer answer, DWORD timeoutMs, std::function<void(HWND)> whileUp)
     : answer_(answer), timeoutMs_(timeoutMs), whileUp_(std::move(whileUp)) {
+    // Running before the constructor returns: a thread still starting needs the loader's
+    // lock, which a prompt from a module's entry routine holds.
+    started_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    WaitForSingleObject(started_, 10000);
+    CloseHandle(started_);
 }
 
 BoxWatcher::~BoxWatcher() {
@@ -189,6 +194,7 @@ DWORD WINAPI BoxWatcher::Run(void *self) {
 }
 
 void BoxWatcher::Watch() {
+    SetEvent(started_);
     const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
     HWND box = nullptr;
     while (box == nullptr && GetTickCount64() < deadline) {

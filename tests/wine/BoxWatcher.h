@@ -61,6 +61,7 @@ class BoxWatcher {
     std::function<void(HWND)> whileUp_;
     SeenBox seen_;
     HANDLE thread_ = nullptr;
+    HANDLE started_ = nullptr;
 };
 
 // The visible top-level dialog windows of this process.

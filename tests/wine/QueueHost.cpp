@@ -267,8 +267,8 @@ void RunNested() {
     DrainQueue();
 }
 
-// What must keep holding: a prompt while the host holds the mouse capture, and one from a
-// vectored exception handler.
+// What must keep holding: a prompt while the host holds the mouse capture, one from a
+// vectored exception handler, and one from a module's entry routine.
 constexpr DWORD kHostException = 0xE0004B56;
 Run g_handlerRun;
 
@@ -279,6 +279,28 @@ LONG CALLBACK PromptingHandler(EXCEPTION_POINTERS *info) {
     g_handlerRun = PromptOnce(kPrompts[1]);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
+
+int32_t LeftResult(const wchar_t *name) {
+    wchar_t text[16] = {};
+    return GetEnvironmentVariableW(name, text, 16) != 0 ? _wtoi(text) : -1;
+}
+
+const Prompt kEntryPrompts[] = {
+    {"DllMain attach",
+     [] {
+         return LoadLibraryW(L"kvz_wine_prompting.dll") != nullptr
+                    ? LeftResult(L"KVZ_ATTACH_RESULT")
+                    : -1;
+     },
+     Continue, Report},
+    {"DllMain detach",
+     [] {
+         return FreeLibrary(GetModuleHandleW(L"kvz_wine_prompting.dll"))
+                    ? LeftResult(L"KVZ_DETACH_RESULT")
+                    : -1;
+     },
+     Continue, Report},
+};
 
 void RunHeld() {
     HWND host = MakeHostWindow(false);
@@ -295,6 +317,13 @@ void RunHeld() {
     RemoveVectoredExceptionHandler(handler);
     Print("vectored exception handler", kPrompts[1], g_handlerRun);
     CheckClicked(kPrompts[1], g_handlerRun);
+
+    // From a module's entry routine, under the loader's lock: attach and detach.
+    for (const Prompt &entry : kEntryPrompts) {
+        Run entryRun = PromptOnce(entry);
+        Print("module entry routine", entry, entryRun);
+        CheckClicked(entry, entryRun);
+    }
 }
 
 // A process whose window station is not visible (a service's): no box, at once.
