@@ -195,8 +195,8 @@ void RunLong() {
 
 // Prompts from several threads at once: each report composes, meets its hook and copies
 // its text under the report lock, so a hook always sees its own thread's message, and
-// every box shows one whole message. The boxes themselves are up together, each in front
-// and each answered by a click of its own on the one on top.
+// every box shows one whole message. The boxes themselves are up together, each answered
+// by a click on its own OK.
 constexpr int kThreads = 10;
 constexpr int kPromptsPerThread = 2;
 volatile LONG g_mixedUp = 0;
@@ -234,8 +234,8 @@ void RunThreads() {
         threads[i] = CreateThread(nullptr, 0, PromptThread,
                                   reinterpret_cast<void *>(static_cast<intptr_t>(i)), 0, nullptr);
     }
-    // Click OK on the box on top (the one under the pointer at OK's place) until all the
-    // prompts have returned; each box that goes away is counted with the text it showed.
+    // Press each box's own OK until all the prompts have returned; each box that goes away
+    // is counted with the text it showed.
     std::vector<std::wstring> texts;
     std::map<HWND, std::wstring> up;
     const ULONGLONG deadline = GetTickCount64() + 60000;
@@ -245,15 +245,9 @@ void RunThreads() {
         for (HWND box : wine_test::FindOwnDialogs()) {
             up.try_emplace(box, wine_test::ReadBox(box).text);
         }
-        HWND ok = up.empty() ? nullptr : GetDlgItem(up.begin()->first, IDOK);
-        RECT rect = {};
-        if (ok != nullptr && GetWindowRect(ok, &rect)) {
-            POINT middle = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-            HWND top = GetAncestor(WindowFromPoint(middle), GA_ROOT);
-            if (up.count(top) != 0 && wine_test::AnswerBox(top, BoxAnswer::Click)) {
-                for (int i = 0; i < 100 && IsWindow(top) && IsWindowVisible(top); ++i) {
-                    Sleep(20);
-                }
+        if (!up.empty() && wine_test::AnswerBox(up.begin()->first, BoxAnswer::Ok)) {
+            for (int i = 0; i < 100 && IsWindowVisible(up.begin()->first); ++i) {
+                Sleep(20);
             }
         }
         for (auto it = up.begin(); it != up.end();) {

@@ -91,20 +91,23 @@ LRESULT CALLBACK MessageProc(int code, WPARAM removal, LPARAM param) {
     return CallNextHookEx(nullptr, code, removal, param);
 }
 
-// The system makes the box before anything of the host's can run in its loop, so the first
-// top-level window made is the box. SWP_NOACTIVATE: it is being activated already.
+// The first dialog window activated during the call is the box: the host's windows are
+// disabled by then, and nothing of the host's runs before the box's loop does.
+bool IsBox(HWND window) {
+    wchar_t name[8] = {};
+    return GetClassNameW(window, name, 8) == 6 && lstrcmpW(name, L"#32770") == 0;
+}
+
+// SWP_NOACTIVATE: it is being activated already.
 LRESULT CALLBACK WindowProc(int code, WPARAM wParam, LPARAM lParam) {
-    BoxHooks *hooks = code >= 0 ? Innermost() : nullptr;
-    if (hooks != nullptr && code == HCBT_CREATEWND && hooks->box == nullptr) {
-        const CBT_CREATEWNDW *create = reinterpret_cast<const CBT_CREATEWNDW *>(lParam);
-        if ((create->lpcs->style & WS_CHILD) == 0) {
-            hooks->box = reinterpret_cast<HWND>(wParam);
+    HWND window = reinterpret_cast<HWND>(wParam);
+    BoxHooks *hooks = code == HCBT_ACTIVATE ? Innermost() : nullptr;
+    if (hooks != nullptr && hooks->box == nullptr && IsBox(window)) {
+        hooks->box = window;
+        if ((GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
+            SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
-    } else if (hooks != nullptr && code == HCBT_ACTIVATE &&
-               reinterpret_cast<HWND>(wParam) == hooks->box &&
-               (GetWindowLongW(hooks->box, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
-        SetWindowPos(hooks->box, HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -136,7 +139,8 @@ void InstallBoxHooks(BoxHooks &hooks) {
 }
 
 // Thread messages posted after the box's loop ended, still queued, are taken in hand too,
-// so that posting the kept ones again does not put them behind these.
+// so that posting the kept ones again does not put them behind these. (A thread timer due
+// just then is taken out with them and fires at its next period.)
 void TakeTheRest(BoxHooks &hooks) {
     MSG msg;
     for (size_t i = 0; i < kKeptMessages + 16 && hooks.count < kKeptMessages &&

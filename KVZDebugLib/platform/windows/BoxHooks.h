@@ -5,9 +5,9 @@
 // Remove a WM_QUIT, pending or arriving, is held back and thread messages are set aside;
 // Remove posts them again, in their order, and the WM_QUIT last, with its exit code.
 //
-// The box is put in front: the first top-level window made in that span is the box, and
-// is made topmost when it is activated, where the system left it behind a topmost window
-// of the host (some systems honour MB_TOPMOST only for system-modal boxes).
+// The box is put in front: the first dialog window activated in that span is the box,
+// and is made topmost then, where the system left it behind a topmost window of the host
+// (some systems honour MB_TOPMOST only for system-modal boxes).
 #pragma once
 
 #if !defined(WIN32_LEAN_AND_MEAN)
