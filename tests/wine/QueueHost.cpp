@@ -1,8 +1,9 @@
 // A host in trouble, with its box answered by a real click on OK from a watcher: a
 // pending or arriving WM_QUIT, thread messages of its own, a window of its own on the
-// calling thread (task-modal) or over the whole screen (topmost), a window station no one
-// can see. Each case prints what the host saw: the result, how long the call took, whether
-// it returned only after the click, and what was left in its queue.
+// calling thread (task-modal) or over the whole screen (topmost), a box inside a box, a
+// window station no one can see; and what held before (mouse capture, an exception
+// handler, a module's entry routine). Each case prints what the host saw: the result, how long the
+// call took, whether it returned only after the click, and what was left in its queue.
 //
 //   kvz_wine_queue quit|messages|windows|nested|station|held
 #include "KVZDebugLib/KVZDebugLib.h"

@@ -112,6 +112,17 @@ LRESULT CALLBACK WindowProc(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// Thread messages posted after the box's loop ended, still queued, are taken in hand too,
+// so that posting the kept ones again does not put them behind these. (A thread timer due
+// just then is taken out with them and fires at its next period.)
+void TakeTheRest(BoxHooks &hooks) {
+    MSG msg;
+    for (size_t i = 0; i < kKeptMessages + 16 && hooks.count < kKeptMessages &&
+                       PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE);
+         ++i) {
+    }
+}
+
 } // namespace
 
 void InstallBoxHooks(BoxHooks &hooks) {
@@ -122,10 +133,13 @@ void InstallBoxHooks(BoxHooks &hooks) {
     hooks.messageHook = nullptr;
     hooks.windowHook = nullptr;
     hooks.outer = nullptr;
-    // A WM_QUIT already waiting would end the box the moment it is made.
+    // A WM_QUIT already waiting would end the box the moment it is made. (Inside another
+    // box, that box's hook takes it and hands back WM_NULL.)
     MSG msg;
     for (int i = 0; i < 16 && PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); ++i) {
-        NoteQuit(hooks, msg.wParam);
+        if (msg.message == WM_QUIT) {
+            NoteQuit(hooks, msg.wParam);
+        }
     }
     const DWORD thread = GetCurrentThreadId();
     ThreadSlot *slot = TakeSlot(thread);
@@ -136,17 +150,6 @@ void InstallBoxHooks(BoxHooks &hooks) {
     slot->innermost = &hooks;
     hooks.messageHook = SetWindowsHookExW(WH_GETMESSAGE, MessageProc, nullptr, thread);
     hooks.windowHook = SetWindowsHookExW(WH_CBT, WindowProc, nullptr, thread);
-}
-
-// Thread messages posted after the box's loop ended, still queued, are taken in hand too,
-// so that posting the kept ones again does not put them behind these. (A thread timer due
-// just then is taken out with them and fires at its next period.)
-void TakeTheRest(BoxHooks &hooks) {
-    MSG msg;
-    for (size_t i = 0; i < kKeptMessages + 16 && hooks.count < kKeptMessages &&
-                       PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE);
-         ++i) {
-    }
 }
 
 // What arrived during an inner box is posted again here, and so taken in hand by the box
