@@ -108,16 +108,28 @@ KVZ_API void KVZ_CDECL _DebugOutput(const KVZChar *format, ...);
 /* The prompts. Each composes its message, gives the safe-mode hook the message (or, with
  * no hook, stops in an attached debugger), then shows a box and blocks the calling thread
  * until the person answers. Other threads' reports are not held up meanwhile. Where no
- * box can be shown (Linux with neither a display nor a terminal) it returns at once, as
- * for an answer other than OK. Linux terminal: control characters in the text show as
- * U+FFFD, prompts on several threads take turns, and a prompt made from a signal handler
- * that interrupted its own thread's terminal prompt is not shown (returns at once).
+ * box can be shown (Linux with neither a display nor a terminal; Windows in a process
+ * whose window station is not visible, such as a service's) it returns at once, as for an
+ * answer other than OK. Linux terminal: control characters in the text show as U+FFFD,
+ * prompts on several threads take turns, and a prompt made from a signal handler that
+ * interrupted its own thread's terminal prompt is not shown (returns at once).
  * Linux, a privileged process (set-user-ID or set-group-ID, file capabilities: AT_SECURE,
  * or real and effective ids that differ): no desktop box, since the desktop libraries read
  * the user's environment, files and server with the process's privileges; DISPLAY is not
  * read and none is loaded. It asks on the terminal, or returns at once as not shown.
  * The X11 box writes nothing on standard error: a server that refuses, or answers what
  * Xlib cannot read, is not handed to Xlib (docs/reliability.md says what may remain).
+ *
+ * Windows: the system's message box, with no owner and no icon, task-modal, brought to
+ * the foreground and topmost (MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST). This mends the
+ * plain style the box once had, under which a host's own windows on the calling thread
+ * stayed live beneath it and a topmost host window hid it; it changes no answer. While
+ * it waits, the host's queue is kept: a WM_QUIT pending at the call or posted meanwhile
+ * does not end the box (only a person does) and is posted again, once, with its exit
+ * code, after it; thread messages (no window) posted before or meanwhile reach the host
+ * after the call, in their order (up to 64 per box). The box's loop dispatches the host's
+ * window messages as any modal loop does, so a host's handler that prompts again from
+ * there stacks boxes (docs/reliability.md).
  *
  * _WarnDebug, _WarnRelease: "<file>, line <line> : <detail>" and a closing sentence, in a
  * box captioned "Assertion Failure" with OK and CANCEL. The detail is the host's format
@@ -129,8 +141,8 @@ KVZ_API int32_t KVZ_CDECL _WarnRelease(const KVZChar *file, int32_t line, const 
 /* A breakpoint that should never be reached, named by file and line, in a box captioned
  * "Debug Breakpoint" with OK and CANCEL. Returns Continue for OK, otherwise Report. */
 KVZ_API int32_t KVZ_CDECL _BreakRelease(const KVZChar *file, int32_t line);
-/* The host's text in a box captioned "Assertion Failure" with OK only. Returns the box's
- * own result: 1 once acknowledged, 0 when the box cannot be shown. */
+/* The host's text in a box captioned "Assertion Failure" with OK only. Returns 1 for any
+ * answer (OK, Enter, Escape, closing the box), 0 when the box cannot be shown. */
 KVZ_API int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...);
 
 #ifdef __cplusplus

@@ -85,6 +85,12 @@ int32_t ChoiceFor(int32_t boxResult, ReportChoice otherwise) {
     return boxResult == platform::kBoxOk ? Continue : otherwise;
 }
 
+// A box with only OK is acknowledged by any answer: Escape or closing it may come back as
+// IDCANCEL from the system, though the person has seen it. 0 only when it was not shown.
+int32_t AcknowledgedFor(int32_t boxResult) {
+    return boxResult == platform::kBoxNotShown ? platform::kBoxNotShown : platform::kBoxOk;
+}
+
 } // namespace
 
 // The safe-mode step, expanded in each prompt's own body so that the trap lies there.
@@ -168,5 +174,6 @@ extern "C" int32_t KVZ_CDECL _WarnFinal(const KVZChar *format, ...) {
     va_end(args);
     text.messageLength = kvz::ComposeFinalFrame(text.message, text.detail, detail);
     SafeModeStep(text, true, kept);
-    return platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOk);
+    return AcknowledgedFor(
+        platform::ShowMessageBox(text.message, kAssertionCaption, platform::BoxOk));
 }

@@ -9,6 +9,8 @@
 
 #include "BoxWatcher.h"
 
+#include <iterator>
+#include <map>
 #include <string.h>
 #include <vector>
 
@@ -58,12 +60,13 @@ const Prompt kPrompts[] = {
 };
 
 // What the system's own box looks like and makes of an answer: MessageBoxW with no owner,
-// no icon and no other style than the buttons.
+// no icon, the buttons, task-modal, brought to the front and topmost.
 SeenBox g_reference;
 int32_t ShowReference(const Prompt &prompt, BoxAnswer answer) {
     BoxWatcher watcher(answer);
-    int32_t result =
-        MessageBoxW(nullptr, L"reference", prompt.caption, prompt.okOnly ? MB_OK : MB_OKCANCEL);
+    int32_t result = MessageBoxW(nullptr, L"reference", prompt.caption,
+                                 (prompt.okOnly ? MB_OK : MB_OKCANCEL) | MB_TASKMODAL |
+                                     MB_SETFOREGROUND | MB_TOPMOST);
     g_reference = watcher.Wait();
     return result;
 }
@@ -74,20 +77,24 @@ void CheckShape(const SeenBox &seen, const wchar_t *caption, bool okOnly) {
     CHECK_TEXT(okOnly ? L"IDOK" : L"IDOK IDCANCEL", seen.ButtonNames());
     CHECK_EQ(IDOK, seen.defaultButton);
     CHECK(!seen.icon);
+    CHECK((seen.exStyle & WS_EX_TOPMOST) != 0);
     CHECK(seen.gone);
 }
 
 void Report(const char *prompt, BoxAnswer answer, const SeenBox &seen, int32_t result) {
-    printf("%s / %s: caption \"%s\", buttons %s (default %d)%s, result %d\n    text \"%s\"\n",
+    printf("%s / %s: caption \"%s\", buttons %s (default %d)%s, %s, result %d\n    text "
+           "\"%s\"\n",
            prompt, wine_test::AnswerName(answer), wine_test::Show(seen.caption).c_str(),
            wine_test::Show(seen.ButtonNames()).c_str(), seen.defaultButton,
-           seen.icon ? ", an icon" : ", no icon", result, wine_test::Show(seen.text).c_str());
+           seen.icon ? ", an icon" : ", no icon",
+           (seen.exStyle & WS_EX_TOPMOST) != 0 ? "topmost" : "not topmost", result,
+           wine_test::Show(seen.text).c_str());
     fflush(stdout);
 }
 
 // Every way of answering. OK and Enter (the default button) continue; CANCEL, Escape and
-// closing the window are the prompt's other answer. _WarnFinal hands back what the box
-// returned, whatever the system makes of Escape or closing an OK-only box (Windows
+// closing the window are the prompt's other answer. Any answer acknowledges _WarnFinal's
+// box (1), whatever the system makes of Escape or closing an OK-only box (Windows
 // documents IDOK; Wine returns IDCANCEL).
 void RunPrompt(const Prompt &prompt) {
     const BoxAnswer answers[] = {BoxAnswer::Ok,     BoxAnswer::Cancel, BoxAnswer::Enter,
@@ -111,10 +118,10 @@ void RunPrompt(const Prompt &prompt) {
         CheckShape(seen, prompt.caption, prompt.okOnly);
         CHECK_TEXT(prompt.expected(line), seen.text);
         CHECK_EQ(g_reference.style, seen.style);
-        CHECK_EQ(g_reference.exStyle, seen.exStyle);
-        int32_t expected = prompt.okOnly       ? reference
-                           : reference == IDOK ? Continue
-                                               : prompt.otherwise;
+        // Topmost even where the system's own box is not (Wine honours MB_TOPMOST only for
+        // system-modal boxes).
+        CHECK_EQ(g_reference.exStyle | WS_EX_TOPMOST, seen.exStyle);
+        int32_t expected = prompt.okOnly ? IDOK : reference == IDOK ? Continue : prompt.otherwise;
         CHECK_EQ(expected, result);
         if (prompt.okOnly && !ok) {
             printf("    (MessageBoxW itself returned %d for this answer)\n", reference);
@@ -188,9 +195,10 @@ void RunLong() {
 
 // Prompts from several threads at once: each report composes, meets its hook and copies
 // its text under the report lock, so a hook always sees its own thread's message, and
-// every box shows one whole message. The boxes themselves may be up together.
-constexpr int kThreads = 3;
-constexpr int kPromptsPerThread = 4;
+// every box shows one whole message. The boxes themselves are up together, each answered
+// by a click on its own OK.
+constexpr int kThreads = 10;
+constexpr int kPromptsPerThread = 2;
 volatile LONG g_mixedUp = 0;
 thread_local std::wstring t_expected;
 
@@ -226,22 +234,29 @@ void RunThreads() {
         threads[i] = CreateThread(nullptr, 0, PromptThread,
                                   reinterpret_cast<void *>(static_cast<intptr_t>(i)), 0, nullptr);
     }
-    // Answer OK to every box until all the prompts have returned.
+    // Press each box's own OK until all the prompts have returned; each box that goes away
+    // is counted with the text it showed.
     std::vector<std::wstring> texts;
+    std::map<HWND, std::wstring> up;
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (WaitForMultipleObjects(kThreads, threads, TRUE, 0) == WAIT_TIMEOUT &&
            GetTickCount64() < deadline) {
+        Sleep(50); // let the boxes settle, as a person's eye would
         for (HWND box : wine_test::FindOwnDialogs()) {
-            Sleep(50); // let it take the focus, as a person's eye would
-            SeenBox seen = wine_test::ReadBox(box);
-            if (wine_test::AnswerBox(box, BoxAnswer::Ok)) {
-                texts.push_back(seen.text);
-                while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < deadline) {
-                    Sleep(10);
-                }
+            up.try_emplace(box, wine_test::ReadBox(box).text);
+        }
+        if (!up.empty() && wine_test::AnswerBox(up.begin()->first, BoxAnswer::Ok)) {
+            for (int i = 0; i < 100 && IsWindowVisible(up.begin()->first); ++i) {
+                Sleep(20);
             }
         }
-        Sleep(10);
+        for (auto it = up.begin(); it != up.end();) {
+            bool gone = !IsWindow(it->first) || !IsWindowVisible(it->first);
+            if (gone) {
+                texts.push_back(it->second);
+            }
+            it = gone ? up.erase(it) : std::next(it);
+        }
     }
     for (HANDLE thread : threads) {
         DWORD failures = 1;

@@ -1,6 +1,7 @@
 #include "BoxWatcher.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace wine_test {
 
@@ -40,6 +41,31 @@ BOOL CALLBACK CollectControl(HWND control, LPARAM param) {
     return TRUE;
 }
 
+// Moves the pointer to the middle of the control and presses and releases the left
+// button there, as the mouse would: the window under the pointer gets the click.
+bool ClickOn(HWND control) {
+    RECT rect;
+    if (control == nullptr || !GetWindowRect(control, &rect) ||
+        !SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2)) {
+        return false;
+    }
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    return SendInput(2, input, sizeof(INPUT)) == 2;
+}
+
+bool WaitGone(HWND box, ULONGLONG deadline) {
+    while (GetTickCount64() < deadline) {
+        if (!IsWindow(box) || !IsWindowVisible(box)) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
 std::wstring WindowText(HWND window) {
     wchar_t text[4096] = {};
     GetWindowTextW(window, text, 4096);
@@ -62,6 +88,8 @@ const char *AnswerName(BoxAnswer answer) {
         return "WM_CLOSE";
     case BoxAnswer::SysClose:
         return "SC_CLOSE";
+    case BoxAnswer::Click:
+        return "click";
     }
     return "?";
 }
@@ -131,12 +159,20 @@ bool AnswerBox(HWND box, BoxAnswer answer) {
         return PostMessageW(box, WM_CLOSE, 0, 0);
     case BoxAnswer::SysClose:
         return PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+    case BoxAnswer::Click:
+        return ClickOn(GetDlgItem(box, IDOK));
     }
     return false;
 }
 
-BoxWatcher::BoxWatcher(BoxAnswer answer, DWORD timeoutMs) : answer_(answer), timeoutMs_(timeoutMs) {
+BoxWatcher::BoxWatcher(BoxAnswer answer, DWORD timeoutMs, std::function<void(HWND)> whileUp)
+    : answer_(answer), timeoutMs_(timeoutMs), whileUp_(std::move(whileUp)) {
+    // Running before the constructor returns: a thread still starting needs the loader's
+    // lock, which a prompt from a module's entry routine holds.
+    started_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    WaitForSingleObject(started_, 10000);
+    CloseHandle(started_);
 }
 
 BoxWatcher::~BoxWatcher() {
@@ -158,6 +194,7 @@ DWORD WINAPI BoxWatcher::Run(void *self) {
 }
 
 void BoxWatcher::Watch() {
+    SetEvent(started_);
     const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
     HWND box = nullptr;
     while (box == nullptr && GetTickCount64() < deadline) {
@@ -179,16 +216,21 @@ void BoxWatcher::Watch() {
     } while ((seen_.text.empty() || seen_.buttons.empty()) && IsWindow(box) &&
              GetTickCount64() < deadline);
     Sleep(50);
+    if (whileUp_) {
+        whileUp_(box);
+    }
+    seen_.answeredAt = GetTickCount64();
+    seen_.upWhenAnswered = IsWindow(box) && IsWindowVisible(box);
     if (!AnswerBox(box, answer_)) {
         return;
     }
-    while (GetTickCount64() < deadline) {
-        if (!IsWindow(box) || !IsWindowVisible(box)) {
-            seen_.gone = true;
-            return;
-        }
-        Sleep(20);
+    // A click that went elsewhere (the box hidden under another window) leaves the box up:
+    // it is then answered with OK, so the host goes on and can report what it saw.
+    if (answer_ == BoxAnswer::Click && !WaitGone(box, GetTickCount64() + 1500)) {
+        seen_.clickMissed = true;
+        AnswerBox(box, BoxAnswer::Ok);
     }
+    seen_.gone = WaitGone(box, deadline);
 }
 
 } // namespace wine_test

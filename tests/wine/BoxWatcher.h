@@ -4,6 +4,7 @@
 
 #include "WineTest.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ enum class BoxAnswer {
     Escape,   // press Escape
     Close,    // WM_CLOSE, as when the window is closed
     SysClose, // SC_CLOSE, the close box of the title bar
+    Click,    // the mouse pressed and released over OK, through the system's input
 };
 
 const char *AnswerName(BoxAnswer answer);
@@ -30,14 +32,19 @@ struct SeenBox {
     int defaultButton = 0;    // the ID that Enter chooses
     LONG style = 0;           // window styles, which the box's own styles set
     LONG exStyle = 0;
-    bool gone = false; // the window went away after the answer
+    bool gone = false;           // the window went away after the answer
+    ULONGLONG answeredAt = 0;    // GetTickCount64 when the answer was given
+    bool upWhenAnswered = false; // the box was still up then
+    bool clickMissed = false;    // a Click did not end the box, and OK was pressed instead
     std::wstring ButtonNames() const;
 };
 
 class BoxWatcher {
   public:
-    // Starts watching; the box may appear any time within timeoutMs.
-    explicit BoxWatcher(BoxAnswer answer, DWORD timeoutMs = 20000);
+    // Starts watching; the box may appear any time within timeoutMs. Once the box is read,
+    // whileUp (if any) is called with it on the watcher's thread, before the answer.
+    explicit BoxWatcher(BoxAnswer answer, DWORD timeoutMs = 20000,
+                        std::function<void(HWND)> whileUp = {});
     ~BoxWatcher();
     BoxWatcher(const BoxWatcher &) = delete;
     BoxWatcher &operator=(const BoxWatcher &) = delete;
@@ -51,8 +58,10 @@ class BoxWatcher {
 
     BoxAnswer answer_;
     DWORD timeoutMs_;
+    std::function<void(HWND)> whileUp_;
     SeenBox seen_;
     HANDLE thread_ = nullptr;
+    HANDLE started_ = nullptr;
 };
 
 // The visible top-level dialog windows of this process.

@@ -1,4 +1,5 @@
-// The Windows side of the platform seam, and the module's entry routine.
+// The Windows side of the platform seam (the message box apart, in WindowsMessageBox.cpp),
+// and the module's entry routine.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -52,13 +53,6 @@ bool IsDebuggerAttached() {
 #endif
     const volatile unsigned char *block = reinterpret_cast<const volatile unsigned char *>(peb);
     return block != nullptr && block[2] != 0;
-}
-
-// No owner window, no icon, no other style; MessageBoxW's own answer is handed back as it
-// is (IDOK, IDCANCEL, or 0 when the box could not be shown).
-int32_t ShowMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
-    UINT style = buttons == BoxOkCancel ? MB_OKCANCEL : MB_OK;
-    return MessageBoxW(nullptr, text, caption, style);
 }
 
 // A debugger on Windows takes the trap as an exception and nothing else needs guarding.
