@@ -1,10 +1,13 @@
-/* A host that links nothing of the desktop, for the privileged cases: it calls one prompt
- * and prints whether it ran privileged (AT_SECURE), the prompt's result, and which
- * desktop libraries its address space holds afterwards.
+/* A host that links nothing of the desktop, for the privileged cases: it loads the library
+ * from the path it is given (a privileged process ignores LD_LIBRARY_PATH, and the build's
+ * folder may be one the ordinary user cannot enter), calls one prompt, and prints whether
+ * it ran privileged (AT_SECURE), the prompt's result, and which desktop libraries its
+ * address space holds afterwards.
  *
- *   kvz_x11_plain_host warn-final|warn-release */
+ *   kvz_x11_plain_host LIBRARY warn-final|warn-release */
 #include "KVZDebugLib/KVZDebugLib.h"
 
+#include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/auxv.h>
@@ -37,17 +40,30 @@ static void PrintDesktopLibraries(void) {
 }
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: kvz_x11_plain_host warn-final|warn-release\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: kvz_x11_plain_host LIBRARY warn-final|warn-release\n");
         return 64;
     }
     setvbuf(stdout, NULL, _IOLBF, 0);
     printf("secure=%lu\n", getauxval(AT_SECURE));
+    void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    __typeof__(_WarnRelease) *warnRelease = NULL;
+    __typeof__(_WarnFinal) *warnFinal = NULL;
+    if (library != NULL) { /* copied through the object pointer, as POSIX shows for dlsym */
+        void *symbol = dlsym(library, "_WarnRelease");
+        memcpy(&warnRelease, &symbol, sizeof symbol);
+        symbol = dlsym(library, "_WarnFinal");
+        memcpy(&warnFinal, &symbol, sizeof symbol);
+    }
+    if (warnRelease == NULL || warnFinal == NULL) {
+        fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
+        return 65;
+    }
     int32_t result;
-    if (strcmp(argv[1], "warn-release") == 0) {
-        result = _WarnRelease(KVZ_TEXT("privileged.c"), 7, KVZ_TEXT("%s"), KVZ_TEXT("check"));
+    if (strcmp(argv[2], "warn-release") == 0) {
+        result = warnRelease(KVZ_TEXT("privileged.c"), 7, KVZ_TEXT("%s"), KVZ_TEXT("check"));
     } else {
-        result = _WarnFinal(KVZ_TEXT("%s"), KVZ_TEXT("check"));
+        result = warnFinal(KVZ_TEXT("%s"), KVZ_TEXT("check"));
     }
     printf("result=%d\n", (int)result);
     PrintDesktopLibraries();

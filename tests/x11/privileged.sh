@@ -3,7 +3,7 @@
 # nothing of the desktop is given a harmless file capability (so the kernel marks it
 # AT_SECURE) and run by an ordinary user whose DISPLAY names an Xvfb that user can reach.
 #
-#   privileged.sh PLAIN_HOST
+#   privileged.sh PLAIN_HOST LIBRARY
 #
 # 1. The plain copy, as that user: its box comes up on the Xvfb and is answered (the user
 #    reaches the server, and the host loads the desktop libraries for its box).
@@ -17,7 +17,8 @@
 # is not root or a tool is missing, unless CI is set.
 set -u
 
-host=${1:?usage: privileged.sh PLAIN_HOST}
+host=${1:?usage: privileged.sh PLAIN_HOST LIBRARY}
+library=${2:?usage: privileged.sh PLAIN_HOST LIBRARY}
 user=nobody
 work=$(mktemp -d)
 xvfb_pid=
@@ -52,11 +53,14 @@ id "$user" >/dev/null 2>&1 || fail "no user $user"
 
 now_ms() { date +%s%3N; }
 
-# The copies live where the user may run them; the library stays where the build put it
-# (the host's run path names it), which must be readable by the user.
+# The copies and the library they load live where the user may run them, whatever folder
+# the build lies in.
 chmod 755 "$work"
 cp "$host" "$work/plain"
 cp "$host" "$work/capable"
+cp "$library" "$work/libKVZDebugLib.so"
+chmod 644 "$work/libKVZDebugLib.so"
+lib=$work/libKVZDebugLib.so
 setcap cap_net_bind_service+ep "$work/capable" || fail "setcap failed"
 
 as_user() {
@@ -84,7 +88,7 @@ expect() {
 }
 
 # 1. The plain copy's box, answered with Enter.
-as_user setsid -w timeout -k 1 30 "$work/plain" warn-final >"$work/plain.out" 2>"$work/plain.err" \
+as_user setsid -w timeout -k 1 30 "$work/plain" "$lib" warn-final >"$work/plain.out" 2>"$work/plain.err" \
     </dev/null &
 host_pid=$!
 deadline=$(($(now_ms) + 10000))
@@ -102,7 +106,7 @@ expect "$work/plain.out" "secure=0" "result=1"
 
 # 2. The capable copy with no terminal.
 started=$(now_ms)
-as_user setsid -w timeout -k 1 30 "$work/capable" warn-final >"$work/capable.out" \
+as_user setsid -w timeout -k 1 30 "$work/capable" "$lib" warn-final >"$work/capable.out" \
     2>"$work/capable.err" </dev/null
 elapsed=$(($(now_ms) - started))
 expect "$work/capable.out" "secure=1" "result=0" "desktop=none"
@@ -111,14 +115,14 @@ expect "$work/capable.out" "secure=1" "result=0" "desktop=none"
 
 # 3. Under strace: not one connection.
 strace -f -qq -o "$work/trace" -e trace=connect,socket,openat -u "$user" \
-    env -i HOME="$work" DISPLAY="$DISPLAY" setsid -w "$work/capable" warn-final \
+    env -i HOME="$work" DISPLAY="$DISPLAY" setsid -w "$work/capable" "$lib" warn-final \
     >"$work/traced.out" 2>"$work/traced.err" </dev/null
 expect "$work/traced.out" "secure=1" "result=0" "desktop=none"
 ! grep -E 'connect\(|socket\(' "$work/trace" || fail "the privileged host made a connection"
 
 # 4. On a terminal: the terminal prompt asks, and Enter answers OK (0).
 python3 - "$work/terminal.out" setpriv --reuid="$user" --regid="$(id -g "$user")" \
-    --clear-groups env -i HOME="$work" DISPLAY="$DISPLAY" "$work/capable" warn-release <<'PY' ||
+    --clear-groups env -i HOME="$work" DISPLAY="$DISPLAY" "$work/capable" "$lib" warn-release <<'PY' ||
 import os, pty, select, sys, time
 out = sys.argv[1]
 pid, fd = pty.fork()
