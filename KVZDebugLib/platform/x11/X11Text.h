@@ -87,6 +87,7 @@ class Typeface {
 
     // Xft: the fonts sorted for the box's pattern, and those opened from them.
     const XftFunctions *xft_ = nullptr;
+    const FontconfigFunctions *fc_ = nullptr;
     bool touchedXft_ = false;
     FcPattern *pattern_ = nullptr;
     FcFontSet *sorted_ = nullptr;
