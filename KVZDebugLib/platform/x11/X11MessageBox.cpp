@@ -33,8 +33,8 @@
 //
 // Nothing is allocated here beyond what the libraries allocate themselves: the text is
 // laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/x11/DialogInput.h"
-#include "KVZDebugLib/platform/x11/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/platform/x11/X11Open.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"

@@ -1,7 +1,7 @@
 #include "KVZDebugLib/platform/x11/X11Text.h"
 
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/x11/DialogLayout.h"
-#include "KVZDebugLib/platform/x11/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
 
 namespace kvz::platform {
