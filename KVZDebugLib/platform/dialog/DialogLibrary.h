@@ -37,7 +37,7 @@ namespace kvz::platform {
     X(FT_Done_FreeType)                                                                            \
     X(FT_New_Face)                                                                                 \
     X(FT_Done_Face)                                                                                \
-    X(FT_Set_Pixel_Sizes)                                                                          \
+    X(FT_Set_Char_Size)                                                                            \
     X(FT_Get_Char_Index)                                                                           \
     X(FT_Load_Glyph)                                                                               \
     X(FT_Render_Glyph)
