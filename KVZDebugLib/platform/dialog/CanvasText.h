@@ -16,8 +16,6 @@
 
 namespace kvz::platform {
 
-// Fonts one box keeps open: the first for most text, the rest for what it lacks.
-constexpr int kMaxFaces = 8;
 // Characters of one run that are drawn or measured; more are left out.
 constexpr int kMaxRunLength = 1024;
 

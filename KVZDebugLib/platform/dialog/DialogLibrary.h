@@ -31,6 +31,9 @@ namespace kvz::platform {
     X(FcFontRenderPrepare)                                                                         \
     X(FcCharSetHasChar)
 
+// Fonts one box keeps open: the first for most text, the rest for what it lacks.
+constexpr int kMaxFaces = 8;
+
 // The FreeType functions that open faces and rasterise their glyphs.
 #define KVZ_FREETYPE_FUNCTIONS(X)                                                                  \
     X(FT_Init_FreeType)                                                                            \

@@ -11,9 +11,6 @@
 
 namespace kvz::platform {
 
-// Fonts one box keeps open: the first for most text, the rest for what it lacks.
-constexpr int kMaxFaces = 8;
-
 class Typeface {
   public:
     Typeface() = default;
