@@ -10,11 +10,11 @@
 // prompt notices a stop only by looking: it wakes every tenth of a second and, when
 // its mode has been changed (a shell takes the terminal back while the job is stopped),
 // puts it back, drops what was typed meanwhile and asks again.
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/posix/PosixMessageBox.h"
 #include "KVZDebugLib/platform/posix/PosixOutput.h"
 #include "KVZDebugLib/platform/terminal/TerminalKeys.h"
 #include "KVZDebugLib/platform/terminal/TerminalTurn.h"
-#include "KVZDebugLib/platform/x11/ShownText.h"
 #include "KVZDebugLib/text/TextConstants.h"
 #include "KVZDebugLib/text/Utf.h"
 

@@ -3,7 +3,7 @@
 // the text is handed to a clipboard manager if one runs (the freedesktop convention: the
 // owner of CLIPBOARD_MANAGER is asked to convert SAVE_TARGETS, and takes the text before
 // it answers), so it can still be pasted; with none, the text goes with the box.
-#include "KVZDebugLib/platform/x11/ShownText.h"
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
 #include "KVZDebugLib/text/TextConstants.h"

@@ -1,8 +1,9 @@
 // The message box as a dialog window on the X display named by DISPLAY.
 //
 // libX11, Xft, fontconfig, HarfBuzz and FriBidi are loaded with dlopen when the first box
-// is wanted (X11Library.cpp), so the module has no link-time X dependency and loads where
-// X is not installed. Only their headers are used at compile time.
+// is wanted (X11Library.cpp, and dialog/DialogLibrary.cpp for the libraries every desktop
+// box shares), so the module has no link-time X dependency and loads where X is not
+// installed. Only their headers are used at compile time.
 //
 // Each box opens a private connection, used by the calling thread alone, and closes it
 // once answered. Nothing is shared with the host's own connections, so XInitThreads
@@ -33,8 +34,8 @@
 //
 // Nothing is allocated here beyond what the libraries allocate themselves: the text is
 // laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/x11/DialogInput.h"
-#include "KVZDebugLib/platform/x11/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/platform/x11/X11Open.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"

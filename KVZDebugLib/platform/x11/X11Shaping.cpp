@@ -49,9 +49,9 @@ void Typeface::CloseShaping() {
 int Typeface::LoadFlags(const XftFont *font) const {
     FcBool hinting = FcTrue, antialias = FcTrue;
     int style = FC_HINT_SLIGHT;
-    xft_->FcPatternGetBool(font->pattern, FC_HINTING, 0, &hinting);
-    xft_->FcPatternGetBool(font->pattern, FC_ANTIALIAS, 0, &antialias);
-    xft_->FcPatternGetInteger(font->pattern, FC_HINT_STYLE, 0, &style);
+    fc_->FcPatternGetBool(font->pattern, FC_HINTING, 0, &hinting);
+    fc_->FcPatternGetBool(font->pattern, FC_ANTIALIAS, 0, &antialias);
+    fc_->FcPatternGetInteger(font->pattern, FC_HINT_STYLE, 0, &style);
     if (hinting == FcFalse || style == FC_HINT_NONE) {
         return FT_LOAD_DEFAULT | FT_LOAD_NO_HINTING;
     }
@@ -80,11 +80,11 @@ int Typeface::FaceForAll(const uint32_t *codes, int from, int to) {
     const int fonts = sorted_->nfont < kFontsSearched ? sorted_->nfont : kFontsSearched;
     for (int i = 0; i < fonts; ++i) {
         FcCharSet *chars = nullptr;
-        if (xft_->FcPatternGetCharSet(sorted_->fonts[i], FC_CHARSET, 0, &chars) != FcResultMatch) {
+        if (fc_->FcPatternGetCharSet(sorted_->fonts[i], FC_CHARSET, 0, &chars) != FcResultMatch) {
             continue;
         }
         int at = from;
-        while (at < to && xft_->FcCharSetHasChar(chars, codes[at])) {
+        while (at < to && fc_->FcCharSetHasChar(chars, codes[at])) {
             ++at;
         }
         if (at == to) {

@@ -1,7 +1,7 @@
 #include "KVZDebugLib/platform/x11/X11Text.h"
 
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/x11/DialogLayout.h"
-#include "KVZDebugLib/platform/x11/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
 
 namespace kvz::platform {
@@ -48,6 +48,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     xlib_ = &xlib;
     dpy_ = display;
     xft_ = LoadXft();
+    fc_ = LoadFontconfig(); // loaded whenever Xft is
     // fontconfig is safe on several threads, but the first box to call it loads its
     // configuration, which the boxes then share: they take their turns for it as for Xft.
     // A box that cannot have its turn in time (in a child forked while its parent was at
@@ -59,7 +60,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     touchedXft_ = true;
     hb_ = LoadHarfbuzz();
     KeepNoClosedFonts();
-    pattern_ = xft_->FcPatternCreate();
+    pattern_ = fc_->FcPatternCreate();
     if (pattern_ == nullptr) {
         UnlockXft();
         xft_ = nullptr;
@@ -67,10 +68,10 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     }
     // The desktop's sans-serif font at the size and resolution it asks for.
     const int dpi = DpiFromResources(xlib_->XResourceManagerString(dpy_));
-    xft_->FcPatternAddString(pattern_, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
-    xft_->FcPatternAddDouble(pattern_, FC_SIZE, kPointSize);
-    xft_->FcPatternAddDouble(pattern_, FC_DPI, dpi);
-    xft_->FcConfigSubstitute(nullptr, pattern_, FcMatchPattern);
+    fc_->FcPatternAddString(pattern_, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
+    fc_->FcPatternAddDouble(pattern_, FC_SIZE, kPointSize);
+    fc_->FcPatternAddDouble(pattern_, FC_DPI, dpi);
+    fc_->FcConfigSubstitute(nullptr, pattern_, FcMatchPattern);
     UnlockXft();
 }
 
@@ -79,9 +80,9 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
 // the extension back for a display about to go, and a later display at the same address
 // was seen sending requests with that stale entry's opcodes. Fonts are freed when closed.
 void Typeface::KeepNoClosedFonts() {
-    FcPattern *settings = xft_->FcPatternCreate();
+    FcPattern *settings = fc_->FcPatternCreate();
     if (settings != nullptr) {
-        xft_->FcPatternAddInteger(settings, XFT_MAX_UNREF_FONTS, 0);
+        fc_->FcPatternAddInteger(settings, XFT_MAX_UNREF_FONTS, 0);
         xft_->XftDefaultSet(dpy_, settings); // takes the pattern
     }
 }
@@ -104,7 +105,7 @@ bool Typeface::Open(int screen, const XRenderColor &text) {
 bool Typeface::OpenXft(int screen, const XRenderColor &text) {
     xft_->XftDefaultSubstitute(dpy_, screen, pattern_);
     FcResult result = FcResultNoMatch;
-    sorted_ = xft_->FcFontSort(nullptr, pattern_, FcTrue, nullptr, &result);
+    sorted_ = fc_->FcFontSort(nullptr, pattern_, FcTrue, nullptr, &result);
     if (sorted_ == nullptr || sorted_->nfont == 0 || OpenFace(0) != 0) {
         return false;
     }
@@ -143,10 +144,10 @@ void Typeface::Close() {
             xft_->XftFontClose(dpy_, faces_[i]);
         }
         if (sorted_ != nullptr) {
-            xft_->FcFontSetDestroy(sorted_);
+            fc_->FcFontSetDestroy(sorted_);
         }
         if (pattern_ != nullptr) {
-            xft_->FcPatternDestroy(pattern_);
+            fc_->FcPatternDestroy(pattern_);
         }
         UnlockXft();
     }
@@ -174,13 +175,13 @@ int Typeface::OpenFace(int setIndex) {
     if (faceCount_ == kMaxFaces) {
         return -1;
     }
-    FcPattern *prepared = xft_->FcFontRenderPrepare(nullptr, pattern_, sorted_->fonts[setIndex]);
+    FcPattern *prepared = fc_->FcFontRenderPrepare(nullptr, pattern_, sorted_->fonts[setIndex]);
     if (prepared == nullptr) {
         return -1;
     }
     XftFont *font = xft_->XftFontOpenPattern(dpy_, prepared); // owns the pattern once open
     if (font == nullptr) {
-        xft_->FcPatternDestroy(prepared);
+        fc_->FcPatternDestroy(prepared);
         return -1;
     }
     faces_[faceCount_] = font;
@@ -195,8 +196,8 @@ int Typeface::FaceFor(uint32_t code, uint32_t *drawn) {
     *drawn = code;
     for (int i = 0; i < sorted_->nfont; ++i) {
         FcCharSet *chars = nullptr;
-        if (xft_->FcPatternGetCharSet(sorted_->fonts[i], FC_CHARSET, 0, &chars) == FcResultMatch &&
-            xft_->FcCharSetHasChar(chars, code)) {
+        if (fc_->FcPatternGetCharSet(sorted_->fonts[i], FC_CHARSET, 0, &chars) == FcResultMatch &&
+            fc_->FcCharSetHasChar(chars, code)) {
             const int face = OpenFace(i);
             if (face >= 0) {
                 return face;
@@ -205,9 +206,9 @@ int Typeface::FaceFor(uint32_t code, uint32_t *drawn) {
         }
     }
     FcCharSet *first = nullptr;
-    const bool hasReplacement = xft_->FcPatternGetCharSet(sorted_->fonts[faceSetIndex_[0]],
-                                                          FC_CHARSET, 0, &first) == FcResultMatch &&
-                                xft_->FcCharSetHasChar(first, kShownReplacement);
+    const bool hasReplacement = fc_->FcPatternGetCharSet(sorted_->fonts[faceSetIndex_[0]],
+                                                         FC_CHARSET, 0, &first) == FcResultMatch &&
+                                fc_->FcCharSetHasChar(first, kShownReplacement);
     *drawn = code == kShownReplacement || !hasReplacement ? '?' : kShownReplacement;
     return 0;
 }

@@ -11,9 +11,6 @@
 
 namespace kvz::platform {
 
-// Fonts one box keeps open: the first for most text, the rest for what it lacks.
-constexpr int kMaxFaces = 8;
-
 class Typeface {
   public:
     Typeface() = default;
@@ -87,6 +84,7 @@ class Typeface {
 
     // Xft: the fonts sorted for the box's pattern, and those opened from them.
     const XftFunctions *xft_ = nullptr;
+    const FontconfigFunctions *fc_ = nullptr;
     bool touchedXft_ = false;
     FcPattern *pattern_ = nullptr;
     FcFontSet *sorted_ = nullptr;

@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/x11/ShownText.h"
+#include "KVZDebugLib/platform/dialog/ShownText.h"
 
 #include "KVZDebugLib/text/TextConstants.h"
 

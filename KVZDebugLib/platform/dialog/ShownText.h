@@ -1,5 +1,5 @@
 // How a box shows the host's text: which characters are drawn as they are and which as a
-// visible stand-in. One rule for the X11 dialog and the terminal prompt, so a report reads
+// visible stand-in. One rule for the desktop boxes and the terminal prompt, so a report reads
 // the same in both and nothing in it can act on the display instead of being read.
 #pragma once
 
