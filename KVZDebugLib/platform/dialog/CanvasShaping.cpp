@@ -9,24 +9,6 @@
 
 namespace kvz::platform {
 
-namespace {
-
-// Fonts looked through for one that has a whole piece.
-constexpr int kFontsSearched = 32;
-
-// 26.6 fixed point to whole pixels, rounded.
-int Pixels(hb_position_t value) {
-    return value >= 0 ? (value + 32) / 64 : -((32 - value) / 64);
-}
-
-// Scripts that take the script of the text around them.
-bool TakesNeighbours(hb_script_t script) {
-    return script == HB_SCRIPT_COMMON || script == HB_SCRIPT_INHERITED ||
-           script == HB_SCRIPT_UNKNOWN;
-}
-
-} // namespace
-
 void CanvasText::CloseShaping() {
     for (int i = 0; i < faceCount_; ++i) {
         if (hbFonts_[i] != nullptr) {
@@ -52,81 +34,13 @@ hb_font_t *CanvasText::HbFont(int face) {
 
 // The face of the first sorted font that has every character of codes[from, to), or -1.
 int CanvasText::FaceForAll(const uint32_t *codes, int from, int to) {
-    const int fonts = sorted_->nfont < kFontsSearched ? sorted_->nfont : kFontsSearched;
-    for (int i = 0; i < fonts; ++i) {
-        FcCharSet *chars = nullptr;
-        if (fc_->FcPatternGetCharSet(sorted_->fonts[i], FC_CHARSET, 0, &chars) != FcResultMatch) {
-            continue;
-        }
-        int at = from;
-        while (at < to && fc_->FcCharSetHasChar(chars, codes[at])) {
-            ++at;
-        }
-        if (at == to) {
-            return OpenFace(i);
-        }
-    }
-    return -1;
-}
-
-// Adds the pieces of codes[from, to), all of one script, after pieceCount of them: one in
-// the font that has them all, else one for each stretch of characters that FaceFor puts
-// in one font. Returns the count.
-int CanvasText::SplitByFont(const uint32_t *codes, int from, int to, hb_script_t script,
-                            int pieceCount) {
-    const int whole = FaceForAll(codes, from, to);
-    if (whole >= 0) {
-        pieces_[pieceCount++] = Piece{static_cast<uint16_t>(from), static_cast<uint16_t>(to - from),
-                                      static_cast<int8_t>(whole), 0, script};
-        return pieceCount;
-    }
-    for (int at = from; at < to;) {
-        uint32_t drawn = 0;
-        const int face = FaceFor(codes[at], &drawn);
-        int end = at + 1;
-        if (drawn == codes[at]) {
-            uint32_t next = 0;
-            while (end < to && FaceFor(codes[end], &next) == face && next == codes[end]) {
-                ++end;
-            }
-        }
-        pieces_[pieceCount++] =
-            Piece{static_cast<uint16_t>(at), static_cast<uint16_t>(end - at),
-                  static_cast<int8_t>(face), drawn == codes[at] ? 0 : drawn, script};
-        at = end;
-    }
-    return pieceCount;
-}
-
-// Cuts codes[0, count) into pieces_ of one script and one font, in reading order; spaces,
-// punctuation and marks go with the script before them (or, at the start, after). There
-// are never more pieces than characters.
-int CanvasText::Pieces(const uint32_t *codes, int count) {
-    hb_unicode_funcs_t *unicode = hb_->hb_unicode_funcs_get_default();
-    int pieceCount = 0;
-    for (int from = 0; from < count;) {
-        hb_script_t script = HB_SCRIPT_COMMON;
-        int to = from;
-        for (; to < count; ++to) {
-            const hb_script_t own = hb_->hb_unicode_script(unicode, codes[to]);
-            if (TakesNeighbours(own)) {
-                continue;
-            }
-            if (script == HB_SCRIPT_COMMON) {
-                script = own;
-            } else if (own != script) {
-                break;
-            }
-        }
-        pieceCount = SplitByFont(codes, from, to, script, pieceCount);
-        from = to;
-    }
-    return pieceCount;
+    const int index = FirstFontWithAll(*fc_, *sorted_, codes, from, to);
+    return index >= 0 ? OpenFace(index) : -1;
 }
 
 // Shapes one piece (with the whole run as its context) and draws it from x when there is
 // a canvas; returns its advance.
-int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const Piece &piece,
+int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const TextPiece &piece,
                            bool rightToLeft, int x, int baseline, uint32_t colour) {
     hb_font_t *font = HbFont(piece.face);
     hb_->hb_buffer_clear_contents(buffer_);
@@ -162,11 +76,11 @@ int CanvasText::ShapedRun(Canvas *canvas, int x, int baseline, const uint32_t *c
     if (hb_->hb_buffer_allocation_successful(buffer_) == 0) {
         return 0;
     }
-    const int pieceCount = Pieces(codes, count);
+    const int pieceCount = CutIntoPieces(*this, *hb_, codes, count, pieces_);
     int width = 0;
     // Right to left, the last piece read is the first drawn.
     for (int k = 0; k < pieceCount; ++k) {
-        const Piece &piece = pieces_[rightToLeft ? pieceCount - 1 - k : k];
+        const TextPiece &piece = pieces_[rightToLeft ? pieceCount - 1 - k : k];
         width += ShapePiece(canvas, codes, count, piece, rightToLeft, x + width, baseline, colour);
     }
     return width;

@@ -136,22 +136,12 @@ int CanvasText::OpenFace(int setIndex) {
 // lacks that too; *drawn is the character drawn.
 int CanvasText::FaceFor(uint32_t code, uint32_t *drawn) {
     *drawn = code;
-    for (int i = 0; i < sorted_->nfont; ++i) {
-        FcCharSet *chars = nullptr;
-        if (fc_->FcPatternGetCharSet(sorted_->fonts[i], FC_CHARSET, 0, &chars) == FcResultMatch &&
-            fc_->FcCharSetHasChar(chars, code)) {
-            const int face = OpenFace(i);
-            if (face >= 0) {
-                return face;
-            }
-            break;
-        }
+    const int index = FirstFontWith(*fc_, *sorted_, code);
+    const int face = index >= 0 ? OpenFace(index) : -1;
+    if (face >= 0) {
+        return face;
     }
-    FcCharSet *first = nullptr;
-    const bool hasReplacement = fc_->FcPatternGetCharSet(sorted_->fonts[faceSetIndex_[0]],
-                                                         FC_CHARSET, 0, &first) == FcResultMatch &&
-                                fc_->FcCharSetHasChar(first, kShownReplacement);
-    *drawn = code == kShownReplacement || !hasReplacement ? '?' : kShownReplacement;
+    *drawn = StandIn(*fc_, sorted_->fonts[faceSetIndex_[0]], code);
     return 0;
 }
 

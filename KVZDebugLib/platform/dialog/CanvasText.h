@@ -11,6 +11,7 @@
 
 #include "KVZDebugLib/platform/dialog/Canvas.h"
 #include "KVZDebugLib/platform/dialog/DialogLibrary.h"
+#include "KVZDebugLib/platform/dialog/TextPieces.h"
 
 #include <stdint.h>
 
@@ -57,17 +58,11 @@ class CanvasText {
                     bool rightToLeft, uint32_t colour);
 
     // CanvasShaping.cpp.
-    struct Piece {
-        uint16_t start, count;
-        int8_t face;
-        uint32_t drawn; // a character no font has, drawn instead, or 0
-        hb_script_t script;
-    };
+    template <class Fonts>
+    friend int SplitByFont(Fonts &, const uint32_t *, int, int, hb_script_t, TextPiece *, int);
     int FaceForAll(const uint32_t *codes, int from, int to);
-    int SplitByFont(const uint32_t *codes, int from, int to, hb_script_t script, int pieceCount);
-    int Pieces(const uint32_t *codes, int count);
     hb_font_t *HbFont(int face);
-    int ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const Piece &piece,
+    int ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const TextPiece &piece,
                    bool rightToLeft, int x, int baseline, uint32_t colour);
     int ShapedRun(Canvas *canvas, int x, int baseline, const uint32_t *codes, int count,
                   bool rightToLeft, uint32_t colour);
@@ -92,7 +87,7 @@ class CanvasText {
     hb_font_t *hbFonts_[kMaxFaces] = {};
     hb_buffer_t *buffer_ = nullptr;
     hb_language_t language_ = nullptr;
-    Piece pieces_[kMaxRunLength] = {};
+    TextPiece pieces_[kMaxRunLength] = {};
 };
 
 } // namespace kvz::platform

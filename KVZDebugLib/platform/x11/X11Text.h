@@ -5,6 +5,7 @@
 // only.
 #pragma once
 
+#include "KVZDebugLib/platform/dialog/TextPieces.h"
 #include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <stdint.h>
@@ -62,20 +63,14 @@ class Typeface {
     XftDraw *DrawFor(Drawable target);
 
     // X11Shaping.cpp.
-    struct Piece {
-        uint16_t start, count;
-        int8_t face;
-        uint32_t drawn; // a character no font has, drawn instead, or 0
-        hb_script_t script;
-    };
+    template <class Fonts>
+    friend int SplitByFont(Fonts &, const uint32_t *, int, int, hb_script_t, TextPiece *, int);
     int FaceForAll(const uint32_t *codes, int from, int to);
-    int SplitByFont(const uint32_t *codes, int from, int to, hb_script_t script, int pieceCount);
-    int Pieces(const uint32_t *codes, int count);
     int LoadFlags(const XftFont *font) const;
     hb_font_t *HbFont(int face);
     hb_position_t XftAdvance(int face, FT_UInt glyph, hb_position_t shaped);
-    int ShapePiece(const uint32_t *codes, int count, const Piece &piece, bool rightToLeft, int x,
-                   int baseline, bool measure);
+    int ShapePiece(const uint32_t *codes, int count, const TextPiece &piece, bool rightToLeft,
+                   int x, int baseline, bool measure);
     void CloseShaping();
 
     const XlibFunctions *xlib_ = nullptr;
@@ -103,7 +98,7 @@ class Typeface {
     hb_font_t *hbFonts_[kMaxFaces] = {};
     hb_buffer_t *buffer_ = nullptr;
     hb_language_t language_ = nullptr;
-    Piece pieces_[1024] = {};
+    TextPiece pieces_[1024] = {};
 
     // Core: one font.
     XFontStruct *core_ = nullptr;
