@@ -85,7 +85,6 @@ int CanvasText::ShapedRun(Canvas *canvas, int x, int baseline, const uint32_t *c
                           bool rightToLeft, uint32_t colour) {
     if (buffer_ == nullptr) {
         buffer_ = hb_->hb_buffer_create();
-        language_ = hb_->hb_language_from_string("und", -1);
     }
     if (hb_->hb_buffer_allocation_successful(buffer_) == 0) {
         return 0;

@@ -68,6 +68,10 @@ bool CanvasText::Open(double pixelSize, bool shape) {
     ascent_ = PixelsUp(metrics.ascender);
     descent_ = PixelsUp(-metrics.descender);
     hb_ = shape ? LoadHarfbuzz() : nullptr;
+    // HarfBuzz adds a language to its process-wide list the first time it is named; named
+    // here, that happens while the fonts are opened (under LockFontconfig, for a box), not
+    // while other boxes shape.
+    language_ = hb_ != nullptr ? hb_->hb_language_from_string("und", -1) : nullptr;
     return true;
 }
 
