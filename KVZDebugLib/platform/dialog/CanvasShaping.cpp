@@ -38,6 +38,20 @@ int CanvasText::FaceForAll(const uint32_t *codes, int from, int to) {
     return index >= 0 ? OpenFace(index) : -1;
 }
 
+// A glyph's advance as HarfBuzz placed it, with the glyph's own advance in whole pixels (as
+// a hinted glyph is loaded, and as unshaped text is spaced) in place of the font's
+// fractional one, so that shaped and unshaped text are spaced alike and letters do not
+// drift off the pixel grid; what shaping added (kerning, or a mark's advance taken away)
+// is kept.
+hb_position_t CanvasText::WholeAdvance(hb_font_t *font, int face, unsigned glyph,
+                                       hb_position_t shaped) {
+    int whole = 0;
+    if (shaped == 0 || !GlyphAdvance(face, glyph, &whole)) {
+        return shaped;
+    }
+    return shaped + whole * 64 - hb_->hb_font_get_glyph_h_advance(font, glyph);
+}
+
 // Shapes one piece (with the whole run as its context) and draws it from x when there is
 // a canvas; returns its advance.
 int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const TextPiece &piece,
@@ -62,7 +76,7 @@ int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, con
             BlendLoaded(*canvas, piece.face, x + Pixels(pen + at[i].x_offset),
                         baseline - Pixels(at[i].y_offset), colour);
         }
-        pen += at[i].x_advance;
+        pen += WholeAdvance(font, piece.face, glyphs[i].codepoint, at[i].x_advance);
     }
     return Pixels(pen);
 }
@@ -71,7 +85,6 @@ int CanvasText::ShapedRun(Canvas *canvas, int x, int baseline, const uint32_t *c
                           bool rightToLeft, uint32_t colour) {
     if (buffer_ == nullptr) {
         buffer_ = hb_->hb_buffer_create();
-        language_ = hb_->hb_language_from_string("und", -1);
     }
     if (hb_->hb_buffer_allocation_successful(buffer_) == 0) {
         return 0;

@@ -127,4 +127,12 @@ const FribidiFunctions *LoadFribidi();
 // character at a time, unshaped.
 const HarfbuzzFunctions *LoadHarfbuzz();
 
+// fontconfig builds its configuration on first use, unguarded: boxes on different threads
+// take turns at opening their fonts. The host's own calls on other threads cannot be
+// ordered with these.
+void LockFontconfig();
+void UnlockFontconfig();
+// Takes the turn unless it cannot within the given milliseconds.
+bool LockFontconfigWithin(int milliseconds);
+
 } // namespace kvz::platform

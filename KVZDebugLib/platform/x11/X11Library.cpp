@@ -1,16 +1,12 @@
 #include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <dlfcn.h>
-#include <pthread.h>
-#include <time.h>
 
 namespace kvz::platform {
 
 namespace {
 
-pthread_mutex_t g_XftLock = PTHREAD_MUTEX_INITIALIZER;
 XlibFunctions g_Xlib;
-XftFunctions g_Xft;
 
 bool ResolveXlib(void *lib, void *out) {
     auto &table = *static_cast<XlibFunctions *>(out);
@@ -19,48 +15,12 @@ bool ResolveXlib(void *lib, void *out) {
     return all;
 }
 
-bool ResolveXft(void *lib, void *out) {
-    auto &table = *static_cast<XftFunctions *>(out);
-    bool all = true;
-    KVZ_XFT_FUNCTIONS(KVZ_LIBRARY_RESOLVE)
-    return all;
-}
-
 RunTimeLibrary g_XlibLibrary = {"libX11.so.6", &g_Xlib, ResolveXlib, 0};
-RunTimeLibrary g_XftLibrary = {"libXft.so.2", &g_Xft, ResolveXft, 0};
 
 } // namespace
 
 const XlibFunctions *LoadXlib() {
     return static_cast<const XlibFunctions *>(LoadOnce(g_XlibLibrary));
-}
-
-const XftFunctions *LoadXft() {
-    // fontconfig first: libXft needs it, and a fontconfig loaded without Xft is harmless.
-    if (LoadFontconfig() == nullptr) {
-        return nullptr;
-    }
-    return static_cast<const XftFunctions *>(LoadOnce(g_XftLibrary));
-}
-
-void LockXft() {
-    pthread_mutex_lock(&g_XftLock);
-}
-
-bool LockXftWithin(int milliseconds) {
-    timespec deadline = {};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000;
-    if (deadline.tv_nsec >= 1000000000) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000;
-    }
-    return pthread_mutex_timedlock(&g_XftLock, &deadline) == 0;
-}
-
-void UnlockXft() {
-    pthread_mutex_unlock(&g_XftLock);
 }
 
 } // namespace kvz::platform
