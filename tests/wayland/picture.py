@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""Reads a picture of a message box (via ImageMagick's convert, as PPM) for the tests.
+
+  picture.py buttons PICTURE   one line "LEFT RIGHT ROW" per button, left to right
+
+The buttons sit on the band along the bottom of the box: the rows, counted from the
+bottom, whose left edge has the colour of the bottom left corner. Along the band's
+middle row each button is a run of pixels not of the band's colour; runs less than four
+pixels apart are one button (a glyph's edge can match the band).
+"""
+import subprocess
+import sys
+
+
+def load(path):
+    data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
+                          capture_output=True).stdout
+    fields, at = [], 0
+    while len(fields) < 4:  # magic, width, height, maximum
+        while data[at:at + 1].isspace():
+            at += 1
+        start = at
+        while not data[at:at + 1].isspace():
+            at += 1
+        fields.append(data[start:at])
+    width, height = int(fields[1]), int(fields[2])
+    pixels = data[at + 1:]
+    return width, height, lambda x, y: pixels[3 * (y * width + x):3 * (y * width + x) + 3]
+
+
+def buttons(path):
+    width, height, pixel = load(path)
+    band = pixel(1, height - 2)
+    top = height - 2
+    while top > 0 and pixel(1, top - 1) == band:
+        top -= 1
+    row = (top + height) // 2
+    runs = []
+    for x in range(width):
+        if pixel(x, row) == band:
+            continue
+        if runs and x - runs[-1][1] < 4:
+            runs[-1][1] = x
+        else:
+            runs.append([x, x])
+    for left, right in runs:
+        if right - left >= 8:  # a button, not a stray pixel
+            print(left, right, row)
+
+
+if __name__ == "__main__":
+    {"buttons": buttons}[sys.argv[1]](sys.argv[2])
