@@ -74,7 +74,7 @@ need_tools() {
     local tool
     for tool in "$@"; do
         command -v "$tool" >/dev/null 2>&1 ||
-            not_run "$tool is not installed (Debian packages sway, weston, grim, wtype, libwlroots-examples, imagemagick, python3)"
+            not_run "$tool is not installed (Debian packages sway, weston, grim, wtype, libwlroots-examples, wl-clipboard, imagemagick, python3)"
     done
     virtual_pointer=$(dpkg -L libwlroots-examples 2>/dev/null | grep '/virtual-pointer$' | head -n 1)
     [ -x "${virtual_pointer:-}" ] || not_run "virtual-pointer is missing (Debian package libwlroots-examples)"

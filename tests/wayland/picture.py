@@ -3,6 +3,7 @@
 
   picture.py buttons PICTURE   one line "LEFT RIGHT ROW" per button, left to right
   picture.py edges PICTURE     "HARD UNIFORM": how sharp the picture's text is
+  picture.py caption PICTURE   the height of the caption band along the top
 
 The buttons sit on the band along the bottom of the box: the rows, counted from the
 bottom, whose left edge has the colour of the bottom left corner. Along the band's
@@ -49,6 +50,16 @@ def buttons(path):
             print(left, right, row)
 
 
+def caption(path):
+    """The band's rows are those, from the top, whose left edge has the top left colour."""
+    width, height, pixel = load(path)
+    band = pixel(1, 1)
+    rows = 1
+    while rows < height and pixel(1, rows) == band:
+        rows += 1
+    print(rows)
+
+
 def edges(path):
     """HARD counts the horizontal neighbours whose grey differs by more than half the range:
     the edges of text drawn sharp, which a smoothed magnification halves. UNIFORM is the
@@ -73,4 +84,4 @@ def edges(path):
 
 
 if __name__ == "__main__":
-    {"buttons": buttons, "edges": edges}[sys.argv[1]](sys.argv[2])
+    {"buttons": buttons, "caption": caption, "edges": edges}[sys.argv[1]](sys.argv[2])

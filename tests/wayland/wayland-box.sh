@@ -80,9 +80,22 @@ press_button() {
     click $((X + (left + right) * W / (2 * wide))) $((Y + row * W / wide))
 }
 
-# answer ACTION: keys (wtype names) or "click:N" (the Nth button from the left).
+# press_close: clicks the middle of the square at the right end of the caption band, where
+# the box draws its close control.
+press_close() {
+    local wide band
+    wide=$(identify -format '%w' "$work/box.png")
+    band=$(python3 "$here/picture.py" caption "$work/box.png")
+    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:h/3]' "$work/box.png")" ] ||
+        fail "no caption band on the box (band of $band rows)"
+    click $((X + (2 * wide - band) * W / (2 * wide))) $((Y + band * W / (2 * wide)))
+}
+
+# answer ACTION: keys (wtype names), "click:N" (the Nth button from the left) or
+# "click:close" (the caption band's close control).
 answer() {
     case $1 in
+    click:close) press_close ;;
     click:*) press_button "${1#click:}" ;;
     *)
         # shellcheck disable=SC2086 # several keys
@@ -101,6 +114,7 @@ warn-release|Tab Return|2
 warn-release|Right space|2
 warn-release|click:1|0
 warn-release|click:2|2
+warn-release|click:close|2
 warn-debug|Escape|1
 warn-debug|click:1|0
 warn-debug|click:2|1
@@ -109,6 +123,7 @@ break-release|click:2|2
 warn-final|Return|1
 warn-final|Escape|1
 warn-final|click:1|1
+warn-final|click:close|1
 ROWS
 }
 
@@ -234,6 +249,66 @@ scales_case() {
     [ -z "${KVZ_WL_PICTURES:-}" ] || cp "$work"/box-*.png "$KVZ_WL_PICTURES"
 }
 
+# pointer: a drag on the caption band moves the box by as much as the pointer moved; the
+# wheel scrolls a tall text (the picture changes) and the box still answers Return.
+pointer_case() {
+    start_sway 1
+    start_host "$host" warn-release --short-lines 380
+    find_box warn-release
+    local x0=$X y0=$Y band wide
+    wide=$(identify -format '%w' "$work/box.png")
+    band=$(python3 "$here/picture.py" caption "$work/box.png")
+    as_user "$virtual_pointer" absolute $((X + 20)) $((Y + band / 2)) "$output_width" "$output_height" &&
+        as_user "$virtual_pointer" button 272 press &&
+        as_user "$virtual_pointer" motion 100 60 &&
+        as_user "$virtual_pointer" button 272 release || fail "virtual-pointer failed"
+    local deadline=$(($(now_ms) + 5000))
+    for (( ; ; )); do
+        find_window "Assertion Failure"
+        [ "$X" -eq $((x0 + 100)) ] && [ "$Y" -eq $((y0 + 60)) ] && break
+        [ "$(now_ms)" -lt "$deadline" ] || fail "the drag moved the box from $x0,$y0 to $X,$Y, not by 100,60"
+        sleep 0.05
+    done
+    # The pointer rests over the text before either picture, so that only the wheel differs.
+    as_user "$virtual_pointer" absolute $((X + W / 2)) $((Y + H / 2)) "$output_width" "$output_height" ||
+        fail "virtual-pointer failed"
+    snap "$work/top.png" "$X" "$Y" "$W" "$H"
+    as_user "$virtual_pointer" axis 0 60 || fail "virtual-pointer failed"
+    snap "$work/wheel.png" "$X" "$Y" "$W" "$H"
+    local scrolled
+    scrolled=$(compare -metric AE "$work/top.png" "$work/wheel.png" null: 2>&1 | cut -d' ' -f1)
+    [ "$scrolled" -gt 100 ] || fail "the wheel did not scroll ($scrolled pixels changed)"
+    key Return
+    expect_host "result=0"
+    echo "dragged by 100,60 to $X,$Y; the wheel changed $scrolled pixels; the box of $wide pixels answered"
+}
+
+# copy: Ctrl+C puts the box's copy text (as the X11 box copies it) on the clipboard, read
+# back with wl-paste; the text goes with the box.
+copy_case() {
+    need_tools wl-paste
+    start_sway 1
+    local rule=--------------------------- expected pasted types deadline
+    expected=$(printf '%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s' "$rule" "Assertion Failure" "$rule" \
+        "render/Mesh.cpp, line 217 : Index out of range" \
+        "שלום עולם 2024 مرحبا بالعالم" \
+        " Press OK to continue or CANCEL to report this error." "$rule" "OK   Cancel   " "$rule")
+    start_host "$host" warn-release --script rtl
+    find_box warn-release
+    key ctrl+c
+    deadline=$(($(now_ms) + 5000))
+    until pasted=$(as_user timeout 5 wl-paste -n -t 'text/plain;charset=utf-8' 2>/dev/null); do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "nothing to paste after Ctrl+C"
+        sleep 0.05
+    done
+    [ "$pasted" = "$expected" ] || fail "Ctrl+C copied: $pasted"
+    types=$(as_user timeout 5 wl-paste -l | sort | tr '\n' ' ')
+    key Return
+    expect_host "result=0"
+    ! as_user timeout 5 wl-paste -n >/dev/null 2>&1 || fail "the text outlived the box"
+    echo "copied and pasted; offered as: $types"
+}
+
 # A host with a Wayland connection of its own, on its main thread, while a prompt is up on
 # another: after the answer its connection still makes a round trip.
 own_connection_case() {
@@ -353,6 +428,8 @@ threads) threads_case ;;
 stopped | exited) gone_case "$case_name" ;;
 scales) scales_case ;;
 own_connection) own_connection_case ;;
+pointer) pointer_case ;;
+copy) copy_case ;;
 weston.no_seat) weston_no_seat_case ;;
 weston.enter) weston_case ;;
 screenshot) screenshot_case "${@:4}" ;;
