@@ -1,7 +1,7 @@
 // The X11 dialog's keys, scrolling and copied text, without a display.
-#include "KVZDebugLib/platform/x11/DialogInput.h"
-#include "KVZDebugLib/platform/x11/DialogCopy.h"
-#include "KVZDebugLib/platform/x11/DialogLayout.h"
+#include "KVZDebugLib/platform/dialog/DialogInput.h"
+#include "KVZDebugLib/platform/dialog/DialogCopy.h"
+#include "KVZDebugLib/platform/dialog/DialogLayout.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The X11 dialog's layout, without a display: wrapping with proportional widths, the
 // order a line is drawn in (simple, and FriBidi's), the resolution read from the X
 // resources, and placement.
-#include "KVZDebugLib/platform/x11/DialogLayout.h"
-#include "KVZDebugLib/platform/x11/DialogBidi.h"
+#include "KVZDebugLib/platform/dialog/DialogLayout.h"
+#include "KVZDebugLib/platform/dialog/DialogBidi.h"
 
 #include <gtest/gtest.h>
 

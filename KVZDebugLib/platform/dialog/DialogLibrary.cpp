@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <time.h>
 
 namespace kvz::platform {
 
@@ -10,6 +11,7 @@ namespace {
 enum LoadState { kNotTried = 0, kReady, kUnusable };
 
 pthread_mutex_t g_LoadLock = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_FontconfigLock = PTHREAD_MUTEX_INITIALIZER;
 
 FontconfigFunctions g_Fontconfig;
 FreetypeFunctions g_Freetype;
@@ -87,6 +89,26 @@ const FribidiFunctions *LoadFribidi() {
 
 const HarfbuzzFunctions *LoadHarfbuzz() {
     return static_cast<const HarfbuzzFunctions *>(LoadOnce(g_HarfbuzzLibrary));
+}
+
+void LockFontconfig() {
+    pthread_mutex_lock(&g_FontconfigLock);
+}
+
+bool LockFontconfigWithin(int milliseconds) {
+    timespec deadline = {};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000;
+    if (deadline.tv_nsec >= 1000000000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000;
+    }
+    return pthread_mutex_timedlock(&g_FontconfigLock, &deadline) == 0;
+}
+
+void UnlockFontconfig() {
+    pthread_mutex_unlock(&g_FontconfigLock);
 }
 
 } // namespace kvz::platform

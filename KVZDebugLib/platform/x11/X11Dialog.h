@@ -3,11 +3,11 @@
 // window creation, event loop; X11Window.cpp makes and draws the windows.
 #pragma once
 
+#include "KVZDebugLib/platform/dialog/DialogBidi.h"
+#include "KVZDebugLib/platform/dialog/DialogCopy.h"
+#include "KVZDebugLib/platform/dialog/DialogInput.h"
+#include "KVZDebugLib/platform/dialog/DialogLayout.h"
 #include "KVZDebugLib/platform/posix/PosixMessageBox.h"
-#include "KVZDebugLib/platform/x11/DialogBidi.h"
-#include "KVZDebugLib/platform/x11/DialogCopy.h"
-#include "KVZDebugLib/platform/x11/DialogInput.h"
-#include "KVZDebugLib/platform/x11/DialogLayout.h"
 #include "KVZDebugLib/platform/x11/X11Errors.h"
 #include "KVZDebugLib/platform/x11/X11Text.h"
 

@@ -1,14 +1,11 @@
 #include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <dlfcn.h>
-#include <pthread.h>
-#include <time.h>
 
 namespace kvz::platform {
 
 namespace {
 
-pthread_mutex_t g_XftLock = PTHREAD_MUTEX_INITIALIZER;
 XlibFunctions g_Xlib;
 XftFunctions g_Xft;
 
@@ -41,26 +38,6 @@ const XftFunctions *LoadXft() {
         return nullptr;
     }
     return static_cast<const XftFunctions *>(LoadOnce(g_XftLibrary));
-}
-
-void LockXft() {
-    pthread_mutex_lock(&g_XftLock);
-}
-
-bool LockXftWithin(int milliseconds) {
-    timespec deadline = {};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000;
-    if (deadline.tv_nsec >= 1000000000) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000;
-    }
-    return pthread_mutex_timedlock(&g_XftLock, &deadline) == 0;
-}
-
-void UnlockXft() {
-    pthread_mutex_unlock(&g_XftLock);
 }
 
 } // namespace kvz::platform

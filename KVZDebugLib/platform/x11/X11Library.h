@@ -92,13 +92,4 @@ const XlibFunctions *LoadXlib();
 // loaded whole: the dialog then draws with core fonts.
 const XftFunctions *LoadXft();
 
-// Xft keeps a process-wide list of the displays it knows, unguarded, and reorders it on
-// every call. Boxes on different threads take turns at Xft (closing a display included,
-// which drops it from the list). The host's own Xft calls on other threads cannot be
-// ordered with these.
-void LockXft();
-void UnlockXft();
-// Takes Xft's turn unless it cannot within the given milliseconds.
-bool LockXftWithin(int milliseconds);
-
 } // namespace kvz::platform

@@ -34,8 +34,8 @@
 //
 // Nothing is allocated here beyond what the libraries allocate themselves: the text is
 // laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
+#include "KVZDebugLib/platform/dialog/DialogInput.h"
 #include "KVZDebugLib/platform/dialog/ShownText.h"
-#include "KVZDebugLib/platform/x11/DialogInput.h"
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/platform/x11/X11Open.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
@@ -548,11 +548,11 @@ int32_t ShowOnDisplay(const XlibFunctions &xlib, BoxSlot &slot, const char *name
     }
     // Closing drops the display from Xft's list, when Xft has seen it.
     if (touchedXft) {
-        LockXft();
+        LockFontconfig();
     }
     xlib.XCloseDisplay(display);
     if (touchedXft) {
-        UnlockXft();
+        UnlockFontconfig();
     }
     return result;
 }

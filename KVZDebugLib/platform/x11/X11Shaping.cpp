@@ -124,7 +124,7 @@ int Typeface::ShapePiece(const uint32_t *codes, int count, const TextPiece &piec
 
 int Typeface::ShapeRun(Drawable target, int x, int baseline, const uint32_t *codes, int count,
                        bool rightToLeft, bool measure) {
-    LockXft();
+    LockFontconfig();
     if (buffer_ == nullptr) {
         buffer_ = hb_->hb_buffer_create();
         language_ = hb_->hb_language_from_string("und", -1);
@@ -141,7 +141,7 @@ int Typeface::ShapeRun(Drawable target, int x, int baseline, const uint32_t *cod
             width += ShapePiece(codes, count, piece, rightToLeft, x + width, baseline, measure);
         }
     }
-    UnlockXft();
+    UnlockFontconfig();
     return width;
 }
 

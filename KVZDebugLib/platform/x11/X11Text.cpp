@@ -1,7 +1,7 @@
 #include "KVZDebugLib/platform/x11/X11Text.h"
 
+#include "KVZDebugLib/platform/dialog/DialogLayout.h"
 #include "KVZDebugLib/platform/dialog/ShownText.h"
-#include "KVZDebugLib/platform/x11/DialogLayout.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
 
 namespace kvz::platform {
@@ -53,7 +53,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     // configuration, which the boxes then share: they take their turns for it as for Xft.
     // A box that cannot have its turn in time (in a child forked while its parent was at
     // Xft, say) draws with a core font and leaves Xft alone.
-    if (xft_ == nullptr || !LockXftWithin(kX11DeadlineMs)) {
+    if (xft_ == nullptr || !LockFontconfigWithin(kX11DeadlineMs)) {
         xft_ = nullptr;
         return;
     }
@@ -62,7 +62,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     KeepNoClosedFonts();
     pattern_ = fc_->FcPatternCreate();
     if (pattern_ == nullptr) {
-        UnlockXft();
+        UnlockFontconfig();
         xft_ = nullptr;
         return;
     }
@@ -72,7 +72,7 @@ void Typeface::Begin(const XlibFunctions &xlib, Display *display) {
     fc_->FcPatternAddDouble(pattern_, FC_SIZE, kPointSize);
     fc_->FcPatternAddDouble(pattern_, FC_DPI, dpi);
     fc_->FcConfigSubstitute(nullptr, pattern_, FcMatchPattern);
-    UnlockXft();
+    UnlockFontconfig();
 }
 
 // Xft keeps closed fonts for reuse and frees them only when the display closes, after the
@@ -89,9 +89,9 @@ void Typeface::KeepNoClosedFonts() {
 
 bool Typeface::Open(int screen, const XRenderColor &text) {
     if (xft_ != nullptr) {
-        LockXft();
+        LockFontconfig();
         const bool opened = OpenXft(screen, text);
-        UnlockXft();
+        UnlockFontconfig();
         if (opened) {
             return true;
         }
@@ -132,7 +132,7 @@ bool Typeface::OpenCore(int screen) {
 
 void Typeface::Close() {
     if (xft_ != nullptr) {
-        LockXft();
+        LockFontconfig();
         CloseShaping();
         if (draw_ != nullptr) {
             xft_->XftDrawDestroy(draw_);
@@ -149,7 +149,7 @@ void Typeface::Close() {
         if (pattern_ != nullptr) {
             fc_->FcPatternDestroy(pattern_);
         }
-        UnlockXft();
+        UnlockFontconfig();
     }
     draw_ = nullptr;
     colourAllocated_ = false;
@@ -265,9 +265,9 @@ int Typeface::Width(uint32_t code) {
     if (xft_ == nullptr) {
         return CoreWidth(code);
     }
-    LockXft();
+    LockFontconfig();
     const int width = Advance(code);
-    UnlockXft();
+    UnlockFontconfig();
     return width;
 }
 
@@ -300,7 +300,7 @@ XftDraw *Typeface::DrawFor(Drawable target) {
 // such fonts expect; one with an advance of its own is centred on its letter.
 void Typeface::Draw(Drawable target, GC gc, int x, int baseline, const uint32_t *codes, int count) {
     if (xft_ != nullptr) {
-        LockXft();
+        LockFontconfig();
     }
     int baseX = x, baseWidth = 0;
     for (int i = 0; i < count; ++i) {
@@ -316,7 +316,7 @@ void Typeface::Draw(Drawable target, GC gc, int x, int baseline, const uint32_t 
         x += baseWidth;
     }
     if (xft_ != nullptr) {
-        UnlockXft();
+        UnlockFontconfig();
     }
 }
 

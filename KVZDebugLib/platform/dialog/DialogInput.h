@@ -1,4 +1,4 @@
-// What the X11 dialog's keys and mouse wheel do, as plain functions of the key and the
+// What the dialog's keys and mouse wheel do, as plain functions of the key and the
 // box's state, so that they are tested without a display. The keys follow the Windows
 // message box's: Tab, Shift+Tab and Left/Right move between the buttons, Space and Enter
 // press the focused one, Escape answers as closing would, Ctrl+C and Ctrl+Insert copy.
@@ -24,12 +24,12 @@ enum class KeyAction {
     End,
 };
 
-// Modifier bits of a key event, as X gives them.
+// Modifier bits of a key event, as X gives them (and a Wayland box maps xkbcommon's to).
 constexpr unsigned kShiftBit = 1u << 0;
 constexpr unsigned kControlBit = 1u << 2;
 
-// What the key (its X keysym, unshifted) does with the modifiers held. `scrolls` says
-// whether the text is taller than the box.
+// What the key (its keysym as X and xkbcommon number them, unshifted) does with the modifiers held.
+// `scrolls` says whether the text is taller than the box.
 KeyAction ActionForKey(uint32_t keysym, unsigned modifiers, bool scrolls);
 
 // Whether the action is taken when its key is let go (and only if it was pressed in the

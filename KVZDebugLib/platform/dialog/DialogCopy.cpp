@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/x11/DialogCopy.h"
+#include "KVZDebugLib/platform/dialog/DialogCopy.h"
 
 namespace kvz::platform {
 

@@ -1,7 +1,7 @@
-#include "KVZDebugLib/platform/x11/DialogBidi.h"
+#include "KVZDebugLib/platform/dialog/DialogBidi.h"
 
+#include "KVZDebugLib/platform/dialog/DialogLayout.h"
 #include "KVZDebugLib/platform/dialog/DialogLibrary.h"
-#include "KVZDebugLib/platform/x11/DialogLayout.h"
 
 namespace kvz::platform {
 

@@ -1,4 +1,4 @@
-// The X11 dialog's layout as plain functions of the text and the font's measures: line
+// The dialog's layout as plain functions of the text and the font's measures: line
 // wrapping with proportional widths, and where the window
 // and its buttons go. Nothing here needs a display, so it is tested without one.
 #pragma once

@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/x11/DialogInput.h"
+#include "KVZDebugLib/platform/dialog/DialogInput.h"
 
 #include <X11/keysym.h>
 

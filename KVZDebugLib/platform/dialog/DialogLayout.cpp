@@ -1,4 +1,4 @@
-#include "KVZDebugLib/platform/x11/DialogLayout.h"
+#include "KVZDebugLib/platform/dialog/DialogLayout.h"
 
 namespace kvz::platform {
 
