@@ -77,9 +77,12 @@ struct WaylandBox {
     xkb_context *xkbContext = nullptr;
     xkb_keymap *keymap = nullptr;
     xkb_state *keyState = nullptr;
-    uint32_t inputSerial = 0;       // the last key or button press's, for a move or the clipboard
-    int pointerX = 0, pointerY = 0; // in canvas pixels
-    double wheel = 0;               // scrolled but not yet a step
+    uint32_t inputSerial = 0; // the last key or button press's, for a move or the clipboard
+    KeyInput repeating = {};  // the key held that repeats, due at repeatAt (0: none)
+    int64_t repeatAt = 0;
+    int repeatDelay = 600, repeatRate = 25; // ms, and repeats a second (0: none)
+    int pointerX = 0, pointerY = 0;         // in canvas pixels
+    double wheel = 0;                       // scrolled but not yet a step
 
     wl_data_device *dataDevice = nullptr;
     wl_data_source *source = nullptr;
@@ -139,6 +142,8 @@ void UpdateSeat(WaylandBox &box);
 void ReleaseInput(WaylandBox &box);
 // Acts on what the scene answered to input.
 void Respond(WaylandBox &box, const SceneResponse &response);
+// Repeats the key held, when it is due (MonotonicMs).
+void RepeatKey(WaylandBox &box, int64_t now);
 
 // WaylandClipboard.cpp: the copy text offered as the selection.
 void OfferCopy(WaylandBox &box);

@@ -50,6 +50,7 @@ int32_t Loop(WaylandBox &box) {
             Present(box);
         }
         const int64_t now = MonotonicMs();
+        RepeatKey(box, now);
         if (probing && box.synced) {
             probing = false;
             lastAnswer = now;
@@ -63,7 +64,8 @@ int32_t Loop(WaylandBox &box) {
             box.lost = true; // the compositor has stopped: as if it had gone
             return closed;
         }
-        if (ReadWithin(box, wake)) {
+        const bool repeatFirst = box.repeatAt != 0 && box.repeatAt < wake;
+        if (ReadWithin(box, repeatFirst ? box.repeatAt : wake)) {
             lastAnswer = MonotonicMs();
         }
     }
