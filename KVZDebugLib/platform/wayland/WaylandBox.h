@@ -86,12 +86,14 @@ struct WaylandBox {
 
     wl_data_device *dataDevice = nullptr;
     wl_data_source *source = nullptr;
+    wl_data_offer *offer = nullptr; // the last another client offered, never read
     char copy[kCopyCapacity] = {};
     size_t copyLength = 0;
 
     DialogScene scene;
     int32_t answer = 0;
-    bool synced = false; // the last liveness probe was answered
+    wl_callback *sync = nullptr; // the sync asked for last, until answered
+    bool synced = false;         // and whether it was
 
     WaylandBox(const WaylandFunctions &functions, const XkbFunctions &keys)
         : wl(functions), xkb(keys) {}
@@ -118,8 +120,8 @@ template <typename T> void Let(WaylandBox &box, T *&object, void (*request)(T *)
 bool FlushWithin(WaylandBox &box, int64_t deadline);
 bool ReadWithin(WaylandBox &box, int64_t deadline);
 bool RoundTrip(WaylandBox &box);
-// Asks for a sync whose answer sets *done; false when it cannot be asked.
-bool Sync(WaylandBox &box, bool *done);
+// Asks for a sync whose answer sets box.synced; false when it cannot be asked.
+bool Sync(WaylandBox &box);
 
 // WaylandGlobals.cpp: the compositor's globals bound, and what they say about themselves
 // heard (a round trip each); false when the box cannot be shown here.

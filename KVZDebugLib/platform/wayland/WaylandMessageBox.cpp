@@ -56,7 +56,7 @@ int32_t Loop(WaylandBox &box) {
             lastAnswer = now;
         }
         if (!probing && now - lastAnswer >= kQuietMs) {
-            probing = Sync(box, &box.synced);
+            probing = Sync(box);
             probeSent = now;
         }
         const int64_t wake = probing ? probeSent + kBoxDeadlineMs : lastAnswer + kQuietMs;
@@ -84,6 +84,7 @@ int32_t Run(WaylandBox &box, const KVZChar *text, const KVZChar *caption, BoxBut
 }
 
 void Release(WaylandBox &box) {
+    Let(box, box.sync, wl_callback_destroy);
     ReleaseClipboard(box);
     ReleaseInput(box);
     ReleaseWindow(box);
