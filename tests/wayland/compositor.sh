@@ -16,10 +16,16 @@
 #   user_exec COMMAND... &            starts one so (its pid in $!)
 #   snap OUTPUT X Y W H               a picture of a region of the sway output (grim)
 #   key KEY...                        keys to the focused window (wtype, on sway)
-#   click X Y [BUTTON]                a click at a point of the sway output (virtual-pointer)
+#   click X Y [BUTTON]                a click at a point of the sway output
+#   pointer COMMAND...                the sway seat's pointer moved, pressed, scrolled
 set -u
 
 now_ms() { date +%s%3N; }
+
+# The system's Python where there is one: a version manager's shim first on the PATH can
+# take a second to start, and the tree is read every few milliseconds.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 
 work=$(mktemp -d)
 chmod 0711 "$work" # the user below reaches its home through it
@@ -74,10 +80,8 @@ need_tools() {
     local tool
     for tool in "$@"; do
         command -v "$tool" >/dev/null 2>&1 ||
-            not_run "$tool is not installed (Debian packages sway, weston, grim, wtype, libwlroots-examples, wl-clipboard, imagemagick, python3)"
+            not_run "$tool is not installed (Debian packages sway, weston, grim, wtype, wl-clipboard, imagemagick, python3)"
     done
-    virtual_pointer=$(dpkg -L libwlroots-examples 2>/dev/null | grep '/virtual-pointer$' | head -n 1)
-    [ -x "${virtual_pointer:-}" ] || not_run "virtual-pointer is missing (Debian package libwlroots-examples)"
 }
 
 # The user the compositors run as: nobody when we are root, else ourselves.
@@ -107,12 +111,12 @@ as_user() { (user_exec "$@"); }
 # wait_for DESCRIPTION MS COMMAND...: polls the command every 20 ms until it succeeds,
 # failing after MS milliseconds, or at once should the compositor have died.
 wait_for() {
-    local what=$1 deadline=$(($(now_ms) + $2))
+    local what=$1 ms=$2 deadline=$(($(now_ms) + $2))
     shift 2
     until "$@"; do
         [ -z "$compositor_pid" ] || kill -0 "$compositor_pid" 2>/dev/null ||
             fail "the compositor died while waiting for $what"
-        [ "$(now_ms)" -lt "$deadline" ] || fail "no $what within $(($2 / 1000)) s"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "no $what within $((ms / 1000)) s"
         sleep 0.02
     done
 }
@@ -159,11 +163,27 @@ CONFIG
     wait_for "IPC socket from sway" 10000 sway_ipc_socket
     wait_for "answer from sway" 10000 sway_answers
     read -r output_width output_height < <(as_user swaymsg -r -t get_outputs |
-        python3 -c 'import json, sys; r = json.load(sys.stdin)[0]["rect"]; print(r["width"], r["height"])')
+        "$python" -c 'import json, sys; r = json.load(sys.stdin)[0]["rect"]; print(r["width"], r["height"])')
     [ -n "${KVZ_WL_POINTER_KEEPER:-}" ] || fail "KVZ_WL_POINTER_KEEPER (tests/wayland/CMakeLists.txt) is not set"
-    user_exec "$KVZ_WL_POINTER_KEEPER" >"$work/keeper.out" 2>&1 &
+    rm -f "$work/pointer.fifo"
+    mkfifo "$work/pointer.fifo"
+    user_exec "$KVZ_WL_POINTER_KEEPER" <"$work/pointer.fifo" >"$work/keeper.out" 2>&1 &
     keeper_pid=$!
+    exec 7>"$work/pointer.fifo"
+    pointer_commands=0
     wait_for "virtual pointer" 5000 keeper_ready
+}
+
+# pointer COMMAND...: each line to the keeper (PointerKeeper.c: move, press, release, axis),
+# waiting (5 s) until the compositor has had it.
+pointer_done() { [ "$(grep -c '^done ' "$work/keeper.out")" -ge "$pointer_commands" ]; }
+pointer() {
+    local line
+    for line in "$@"; do
+        echo "$line" >&7
+        pointer_commands=$((pointer_commands + 1))
+    done
+    wait_for "pointer command done ($*; $(tail -n 1 "$work/keeper.out"))" 5000 pointer_done
 }
 
 # Weston with no configuration of the user's and no panel, on a socket of its own name;
@@ -205,7 +225,7 @@ start_weston_nested() {
 # kept in $work/tree.json for a failure's report.
 windows() {
     as_user swaymsg -r -t get_tree >"$work/tree.json" 2>/dev/null || return 0
-    python3 - "$1" "$work/tree.json" <<'PYTHON'
+    "$python" - "$1" "$work/tree.json" <<'PYTHON'
 import json, sys
 title, found = sys.argv[1], []
 def walk(node):
@@ -250,7 +270,12 @@ stop_compositor() {
     kill -KILL "$compositor_pid" 2>/dev/null
     wait "$compositor_pid" 2>/dev/null
     compositor_pid=
+    # A killed compositor leaves its sockets behind; the next one must not be taken for it.
+    rm -f "$wl_home/run/"*
+    wl_display=
+    wl_swaysock=
     if [ -n "$keeper_pid" ]; then
+        exec 7>&-
         kill -KILL "$keeper_pid" 2>/dev/null
         wait "$keeper_pid" 2>/dev/null
         keeper_pid=
@@ -292,7 +317,5 @@ key() {
 # unless told).
 click() {
     local button=${3:-272}
-    as_user "$virtual_pointer" absolute "$1" "$2" "$output_width" "$output_height" &&
-        as_user "$virtual_pointer" button "$button" press &&
-        as_user "$virtual_pointer" button "$button" release || fail "virtual-pointer failed"
+    pointer "move $1 $2 $output_width $output_height" "press $button" "release $button"
 }
