@@ -88,7 +88,7 @@ press_close() {
     local wide band
     wide=$(identify -format '%w' "$work/box.png")
     band=$("$python" "$here/picture.py" caption "$work/box.png")
-    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:h/3]' "$work/box.png")" ] ||
+    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:floor(h/3)]' "$work/box.png")" ] ||
         fail "no caption band on the box (band of $band rows)"
     click $((X + (2 * wide - band) * W / (2 * wide))) $((Y + band * W / (2 * wide)))
 }
