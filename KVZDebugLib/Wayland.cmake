@@ -3,9 +3,12 @@
 # the rest). Requests come as a header of static inline functions, interfaces as private
 # (hidden) code built into the module.
 find_program(KVZ_WAYLAND_SCANNER wayland-scanner REQUIRED)
-find_path(KVZ_WAYLAND_CORE_XML wayland.xml PATHS /usr/share/wayland NO_DEFAULT_PATH REQUIRED)
+# The descriptions are the same for every processor: a cross build reads the build
+# machine's.
+find_path(KVZ_WAYLAND_CORE_XML wayland.xml PATHS /usr/share/wayland NO_DEFAULT_PATH
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 find_path(KVZ_WAYLAND_PROTOCOLS_DIR stable/xdg-shell/xdg-shell.xml
-          PATHS /usr/share/wayland-protocols NO_DEFAULT_PATH REQUIRED)
+          PATHS /usr/share/wayland-protocols NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
 set(kvz_wayland_generated ${CMAKE_CURRENT_BINARY_DIR}/wayland-protocols)
 file(MAKE_DIRECTORY ${kvz_wayland_generated})

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <vector>
 
 namespace kvz::platform {
@@ -81,6 +82,19 @@ TEST_P(CanvasTextTest, AWordInksOnlyItsMeasuredBox) {
     // Ink from the first letter to the last: nothing was left out.
     EXPECT_LE(left, x + 3);
     EXPECT_GE(right, x + width - 4);
+}
+
+// Shaped or not, text is spaced by each glyph's whole-pixel advance (as the box measured
+// its lines before it drew through the canvas), so a sentence is as wide as its letters
+// but for kerning's pixel here and there (fractional advances made it 12 pixels wider).
+TEST_P(CanvasTextTest, AWordIsAsWideAsItsLettersShapedOrNot) {
+    const char *const sentence = "The renderer keeps drawing, but the mesh is cut short";
+    const std::vector<uint32_t> word(sentence, sentence + strlen(sentence));
+    int letters = 0;
+    for (const uint32_t code : word) {
+        letters += text.Width(code);
+    }
+    EXPECT_NEAR(Measure(word), letters, 2);
 }
 
 TEST_P(CanvasTextTest, TextAtScaleTwoIsTwiceAsWide) {

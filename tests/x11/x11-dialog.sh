@@ -9,7 +9,7 @@
 # checks the prompt's result. Every wait is bounded; the host and Xvfb are killed by pid
 # at the end. Exits 77 (skipped) when Xvfb, xdotool or xprop is missing, unless CI is set.
 #
-# The cases "scripts" and "core_fonts" copy their pictures into the directory
+# The case "scripts" copies its pictures into the directory
 # KVZ_X11_PICTURES names, when it is set. The case "screenshot" saves a picture of the
 # dialog to OUTPUT.png (needs imagemagick); the pictures in docs/ are made with it.
 set -u
@@ -532,33 +532,68 @@ scripts_case() {
     [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
 }
 
-# Where Xft cannot be loaded (a libXft.so.2 without its functions first on the library
-# path) or fontconfig finds no font (its own FONTCONFIG_FILE naming an empty
-# configuration), the box comes up with a core font, drawn in its few solid colours, and
-# answers keys.
-core_fonts_case() {
-    need_tools Xvfb xdotool xprop import convert
-    [ -n "${KVZ_NO_XFT_DIR:-}" ] || fail "KVZ_NO_XFT_DIR (tests/x11/CMakeLists.txt) is not set"
+# Where fontconfig cannot be loaded (a libfontconfig.so.1 without its functions first on
+# the library path) or finds no font (its own FONTCONFIG_FILE naming an empty
+# configuration), the box cannot draw its text: no window comes up and the next kind of
+# box is shown. With no terminal that is "not shown", answered at once with nothing on
+# standard error; on a terminal the terminal prompt asks, and Enter answers it.
+no_fonts_case() {
+    need_tools Xvfb xdotool xprop python3
+    [ -n "${KVZ_NO_FONTCONFIG_DIR:-}" ] || fail "KVZ_NO_FONTCONFIG_DIR (tests/x11/CMakeLists.txt) is not set"
     start_xvfb
     printf '<?xml version="1.0"?>\n<fontconfig></fontconfig>\n' >"$work/no-fonts.conf"
-    local setup count
-    for setup in no_xft no_fonts; do
-        if [ "$setup" = no_xft ]; then
-            export LD_LIBRARY_PATH=$KVZ_NO_XFT_DIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-            shoot "$work/$setup.png" Return 0 --script cjk
-            shoot "$work/$setup.png" "Tab Return" 2 --script cjk
-            export LD_LIBRARY_PATH=${LD_LIBRARY_PATH#"$KVZ_NO_XFT_DIR"}
+    local setup started elapsed
+    for setup in no_fontconfig no_fonts; do
+        if [ "$setup" = no_fontconfig ]; then
+            host_env=("LD_LIBRARY_PATH=$KVZ_NO_FONTCONFIG_DIR")
         else
-            export FONTCONFIG_FILE=$work/no-fonts.conf
-            shoot "$work/$setup.png" Return 0 --script cjk
-            shoot "$work/$setup.png" "Tab Return" 2 --script cjk
-            unset FONTCONFIG_FILE
+            host_env=("FONTCONFIG_FILE=$work/no-fonts.conf")
         fi
-        count=$(colours "$work/$setup.png")
-        echo "$setup: $shot_size, $count colours"
-        [ "$count" -le 8 ] || fail "$setup: $count colours, not a core font's few"
+        started=$(now_ms)
+        setsid -w timeout -k 1 20 env "${host_env[@]}" "$host" warn-release >"$work/host.out" \
+            2>"$work/host.err" </dev/null
+        elapsed=$(($(now_ms) - started))
+        grep -qx "result=2" "$work/host.out" || fail "$setup: $(cat "$work/host.out")"
+        [ ! -s "$work/host.err" ] || fail "$setup, on standard error: $(cat -v "$work/host.err")"
+        [ "$elapsed" -lt 3000 ] || fail "$setup: \"not shown\" took $elapsed ms"
+        [ -z "$(xdotool search --name '^Assertion Failure$' 2>/dev/null)" ] || fail "$setup: a box came up"
+        on_terminal "$work/terminal.out" env "${host_env[@]}" "$host" warn-release ||
+            fail "$setup: the terminal prompt did not ask or did not end: $(cat -v "$work/terminal.out")"
+        grep -qx "result=0" "$work/terminal.out" || fail "$setup, on a terminal: $(cat -v "$work/terminal.out")"
+        [ -z "$(xdotool search --name '^Assertion Failure$' 2>/dev/null)" ] || fail "$setup: a box came up"
+        echo "$setup: not shown in $elapsed ms with no terminal; the terminal prompt on one"
     done
-    [ -z "${KVZ_X11_PICTURES:-}" ] || cp "$work"/*.png "$KVZ_X11_PICTURES"
+    host_env=()
+}
+
+# on_terminal OUTPUT COMMAND...: runs the command on a terminal of its own, answers its
+# prompt ("[OK") with Enter, and saves what it wrote in OUTPUT.
+on_terminal() {
+    python3 - "$@" <<'PY'
+import os, pty, select, sys, time
+out = sys.argv[1]
+pid, fd = pty.fork()
+if pid == 0:
+    os.execvp(sys.argv[2], sys.argv[2:])
+seen, typed, deadline = b"", False, time.time() + 20
+while time.time() < deadline:
+    ready, _, _ = select.select([fd], [], [], 0.1)
+    if ready:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    if not typed and b"[OK" in seen:
+        time.sleep(0.2)
+        os.write(fd, b"\r")
+        typed = True
+open(out, "wb").write(seen.replace(b"\r", b""))
+_, status = os.waitpid(pid, 0)
+sys.exit(0 if typed and os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0 else 1)
+PY
 }
 
 no_display_case() {
@@ -863,7 +898,7 @@ release.bare_server_ten) bare_server_case 6 10 ;;
 fallback.stopped | fallback.silent | fallback.grab_input | fallback.grab_server) fallback_case "${case_name#fallback.}" ;;
 layout) layout_case ;;
 scripts) scripts_case ;;
-core_fonts) core_fonts_case ;;
+no_fonts) no_fonts_case ;;
 no_display) no_display_case ;;
 no_link_dependency) no_link_dependency_case ;;
 screenshot) screenshot_case "${@:6}" ;;

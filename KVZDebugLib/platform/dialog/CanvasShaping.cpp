@@ -38,6 +38,20 @@ int CanvasText::FaceForAll(const uint32_t *codes, int from, int to) {
     return index >= 0 ? OpenFace(index) : -1;
 }
 
+// A glyph's advance as HarfBuzz placed it, with the glyph's own advance in whole pixels (as
+// a hinted glyph is loaded, and as unshaped text is spaced) in place of the font's
+// fractional one, so that shaped and unshaped text are spaced alike and letters do not
+// drift off the pixel grid; what shaping added (kerning, or a mark's advance taken away)
+// is kept. The glyph is the one last loaded in the face.
+hb_position_t CanvasText::WholeAdvance(hb_font_t *font, int face, unsigned glyph,
+                                       hb_position_t shaped) {
+    if (shaped == 0) {
+        return 0;
+    }
+    const hb_position_t own = hb_->hb_font_get_glyph_h_advance(font, glyph);
+    return shaped + Pixels(faces_[face]->glyph->advance.x) * 64 - own;
+}
+
 // Shapes one piece (with the whole run as its context) and draws it from x when there is
 // a canvas; returns its advance.
 int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const TextPiece &piece,
@@ -58,11 +72,15 @@ int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, con
     const hb_glyph_position_t *at = hb_->hb_buffer_get_glyph_positions(buffer_, nullptr);
     hb_position_t pen = 0;
     for (unsigned i = 0; i < glyphCount; ++i) {
-        if (canvas != nullptr && LoadGlyph(piece.face, glyphs[i].codepoint)) {
+        if (!LoadGlyph(piece.face, glyphs[i].codepoint)) {
+            pen += at[i].x_advance;
+            continue;
+        }
+        if (canvas != nullptr) {
             BlendLoaded(*canvas, piece.face, x + Pixels(pen + at[i].x_offset),
                         baseline - Pixels(at[i].y_offset), colour);
         }
-        pen += at[i].x_advance;
+        pen += WholeAdvance(font, piece.face, glyphs[i].codepoint, at[i].x_advance);
     }
     return Pixels(pen);
 }

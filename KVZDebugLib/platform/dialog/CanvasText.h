@@ -62,6 +62,7 @@ class CanvasText {
     friend int SplitByFont(Fonts &, const uint32_t *, int, int, hb_script_t, TextPiece *, int);
     int FaceForAll(const uint32_t *codes, int from, int to);
     hb_font_t *HbFont(int face);
+    hb_position_t WholeAdvance(hb_font_t *font, int face, unsigned glyph, hb_position_t shaped);
     int ShapePiece(Canvas *canvas, const uint32_t *codes, int count, const TextPiece &piece,
                    bool rightToLeft, int x, int baseline, uint32_t colour);
     int ShapedRun(Canvas *canvas, int x, int baseline, const uint32_t *codes, int count,

@@ -127,10 +127,9 @@ const FribidiFunctions *LoadFribidi();
 // character at a time, unshaped.
 const HarfbuzzFunctions *LoadHarfbuzz();
 
-// fontconfig's lazily built configuration and Xft's process-wide list of the displays it
-// knows are unguarded: boxes on different threads take turns at them (opening fonts,
-// drawing with Xft, closing a display Xft knows). The host's own calls on other threads
-// cannot be ordered with these.
+// fontconfig builds its configuration on first use, unguarded: boxes on different threads
+// take turns at opening their fonts. The host's own calls on other threads cannot be
+// ordered with these.
 void LockFontconfig();
 void UnlockFontconfig();
 // Takes the turn unless it cannot within the given milliseconds.

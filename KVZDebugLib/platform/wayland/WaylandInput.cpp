@@ -87,8 +87,8 @@ void Point(WaylandBox &box, PointerKind kind) {
 
 void OnPointerEnter(void *data, wl_pointer *, uint32_t, wl_surface *, wl_fixed_t x, wl_fixed_t y) {
     auto &box = *static_cast<WaylandBox *>(data);
-    box.pointerX = CanvasPixels(x, box.scene.Scale());
-    box.pointerY = CanvasPixels(y, box.scene.Scale());
+    box.pointerX = CanvasPixels(wl_fixed_to_double(x), box.scene.Scale());
+    box.pointerY = CanvasPixels(wl_fixed_to_double(y), box.scene.Scale());
     Point(box, PointerKind::Motion);
 }
 

@@ -3,10 +3,8 @@
 // the text is handed to a clipboard manager if one runs (the freedesktop convention: the
 // owner of CLIPBOARD_MANAGER is asked to convert SAVE_TARGETS, and takes the text before
 // it answers), so it can still be pasted; with none, the text goes with the box.
-#include "KVZDebugLib/platform/dialog/ShownText.h"
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
-#include "KVZDebugLib/text/TextConstants.h"
 
 #include <X11/Xatom.h>
 
@@ -19,35 +17,11 @@ namespace {
 // How long a closing box waits for the clipboard manager to take its text.
 constexpr int kHandOverMs = 1000;
 
-// The caption as code points, as the box shows characters.
-int CaptionCodes(const KVZChar *caption, uint32_t *codes) {
-    int count = 0;
-    for (size_t i = 0; i < kMaxCaptionUnits && caption[i] != 0; ++i) {
-        uint32_t code = static_cast<uint16_t>(caption[i]);
-        const uint32_t next = i + 1 < kMaxCaptionUnits ? static_cast<uint16_t>(caption[i + 1]) : 0;
-        if (IsHighSurrogate(code) && IsLowSurrogate(next)) {
-            ++i;
-            code = CombineSurrogates(code, next);
-        } else {
-            code = ShownCharacter(code);
-        }
-        codes[count++] = code;
-    }
-    return count;
-}
-
 } // namespace
 
 // Takes the clipboard with the box's text, at the time of the key that asked.
 void Dialog::Copy(Time time) {
-    uint32_t caption[kMaxCaptionUnits];
-    const char *labels[2] = {};
-    for (int i = 0; i < buttonCount_; ++i) {
-        labels[i] = buttons_[i].label;
-    }
-    const BoxContent box = {
-        caption, CaptionCodes(caption_, caption), codes_, codeCount_, labels, buttonCount_};
-    copyLength_ = BoxAsText(box, copy_, sizeof copy_);
+    copyLength_ = scene_.CopyText(copy_, sizeof copy_);
     copyTime_ = time;
     xlib_.XSetSelectionOwner(dpy_, atoms_[kAtomClipboard], top_, time);
     ownsClipboard_ = true;

@@ -1,21 +1,15 @@
-// The X11 dialog of one box: its connection's probing, its windows and their drawing, and
-// its event handling. X11MessageBox.cpp runs it in phases: probe, fonts, text layout,
-// window creation, event loop; X11Window.cpp makes and draws the windows.
+// The X11 dialog of one box: its connection's probing, its windows, and its events, which
+// it feeds to the box's scene (dialog/DialogScene.h); the scene draws the box into a
+// canvas whose pixels the top window shows. X11MessageBox.cpp runs it in phases: probe,
+// layout, window creation, event loop; X11Window.cpp makes the windows and presents.
 #pragma once
 
-#include "KVZDebugLib/platform/dialog/DialogBidi.h"
-#include "KVZDebugLib/platform/dialog/DialogCopy.h"
-#include "KVZDebugLib/platform/dialog/DialogInput.h"
-#include "KVZDebugLib/platform/dialog/DialogLayout.h"
+#include "KVZDebugLib/platform/dialog/DialogScene.h"
 #include "KVZDebugLib/platform/posix/PosixMessageBox.h"
 #include "KVZDebugLib/platform/x11/X11Errors.h"
-#include "KVZDebugLib/platform/x11/X11Text.h"
+#include "KVZDebugLib/platform/x11/X11Library.h"
 
 namespace kvz::platform {
-
-// The text a box shows is at most this many units; more is cut.
-constexpr size_t kMaxTextUnits = 1023;
-constexpr size_t kMaxCaptionUnits = 255;
 
 enum AtomIndex {
     kAtomWmProtocols,
@@ -35,18 +29,6 @@ enum AtomIndex {
     kAtomCount
 };
 
-struct DialogButton {
-    Window window;
-    int32_t answer;
-    const char *label;
-    Rect box;
-};
-
-// Pixels of the colours a box draws with.
-struct Palette {
-    unsigned long background, band, text, face, pressedFace, border, focus;
-};
-
 class Dialog {
   public:
     Dialog(const XlibFunctions &xlib, Display *display, BoxSlot &slot)
@@ -58,8 +40,6 @@ class Dialog {
     // Shows the box and waits for its answer: kBoxOk or kBoxCancel, or kNoSuchBox when
     // the window could not be put up.
     int32_t Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
-    // Whether Xft has seen the display, so that closing it must take Xft's turn.
-    bool TouchedXft() const { return typeface_.TouchedXft(); }
 
   private:
     // X11MessageBox.cpp: the phases, the probes and the events.
@@ -68,16 +48,14 @@ class Dialog {
     bool ServerAnswers();
     void CutOff();
     bool InputFree();
-    void PrepareText(const KVZChar *text);
-    void ResolveLevels();
     bool ReadProperty(Window window, Atom property, Atom type, long length, unsigned char **data,
                       unsigned long *count);
     Rect WorkArea();
-    void LayOut(BoxButtons buttons);
     int32_t Handle(XEvent &event, int32_t closedAnswer);
-    int32_t OnKey(const XKeyEvent &key, int32_t closedAnswer);
-    bool Scrolls() const;
-    void Act(KeyAction action, bool wheel, Time time);
+    int32_t OnKey(const XKeyEvent &key);
+    int32_t OnPointer(const XEvent &event);
+    int32_t Respond(const SceneResponse &response, Time time);
+    int32_t Loop(int32_t closedAnswer);
 
     // X11Clipboard.cpp: copying the box.
     void Copy(Time time);
@@ -85,48 +63,33 @@ class Dialog {
     void OnSelectionRequest(const XSelectionRequestEvent &request);
     bool OnSelection(const XEvent &event);
     void HandOver();
-    int32_t OnPointer(const XEvent &event);
-    DialogButton *ButtonOf(Window window);
-    int32_t Loop(int32_t closedAnswer);
 
-    // X11Window.cpp: the windows.
-    unsigned long Pixel(unsigned short red, unsigned short green, unsigned short blue, bool light);
-    void AllocateColours();
+    // X11Window.cpp: the windows and their pixels.
+    bool CanPresent() const;
+    bool MakeCanvas();
     void CreateTopWindow();
     void SetCaption(const KVZChar *caption);
     void SetWindowProperties(const KVZChar *caption);
     void CreateButtons();
     void CreateWindows(const KVZChar *caption);
-    void DrawLine(int index, int baseline);
-    int LineWidth(int index);
-    void DrawBody();
-    void DrawButton(const DialogButton &button);
+    void Present(const Rect &area);
 
     const XlibFunctions &xlib_;
     Display *dpy_;
     BoxSlot &slot_;
     int screen_ = 0;
-    Typeface typeface_;
+    DialogScene scene_;
     GC gc_ = nullptr;
     Window top_ = 0;
     bool topGone_ = false;
     Window probe_ = 0; // an unmapped window whose property changes answer the probes
-    Spacing space_ = {};
     Atom atoms_[kAtomCount] = {};
-    Palette palette_ = {};
 
-    uint32_t codes_[kMaxTextUnits] = {};
-    int codeCount_ = 0;
-    TextLine lines_[kMaxTextUnits + 1] = {};
-    int lineCount_ = 0;
-    int lineHeight_ = 0;
-    int firstLine_ = 0;                        // the first line shown, of a text that scrolls
-    uint8_t levels_[kMaxTextUnits] = {};       // the codes' embedding levels
-    uint8_t lineBase_[kMaxTextUnits + 1] = {}; // each line's paragraph's base level
-    uint32_t shown_[kMaxTextUnits] = {};       // a line in the order it is drawn
-    uint16_t order_[kMaxTextUnits] = {};
-    LevelRun runs_[kMaxTextUnits] = {};
-    DialogGeometry geometry_ = {};
+    // The box's pixels, mapped for it (the box allocates nothing from the heap), and the
+    // image that puts them in the top window.
+    Canvas canvas_ = {};
+    size_t canvasBytes_ = 0;
+    XImage image_ = {};
 
     const KVZChar *caption_ = nullptr;
     char copy_[kCopyCapacity] = {}; // the box as text, once copied
@@ -134,12 +97,8 @@ class Dialog {
     Time copyTime_ = CurrentTime;
     bool ownsClipboard_ = false;
 
-    DialogButton buttons_[2] = {};
-    int buttonCount_ = 0;
-    int focused_ = 0;                 // the button Enter answers: OK, or where the keys moved
-    DialogButton *pressed_ = nullptr; // the button under a held mouse button
-    bool pressedInside_ = false;
-    unsigned heldKey_ = 0; // a key pressed in the box, answered on its release
+    // The buttons are input-only windows over the canvas, named by their labels.
+    Window buttons_[2] = {};
 };
 
 } // namespace kvz::platform

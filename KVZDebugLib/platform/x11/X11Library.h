@@ -6,7 +6,6 @@
 
 #include "KVZDebugLib/platform/dialog/DialogLibrary.h"
 
-#include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -21,10 +20,7 @@ namespace kvz::platform {
     X(XSetIOErrorExitHandler)                                                                      \
     X(XInternAtoms)                                                                                \
     X(XResourceManagerString)                                                                      \
-    X(XLoadQueryFont)                                                                              \
-    X(XFreeFont)                                                                                   \
-    X(XTextExtents16)                                                                              \
-    X(XAllocColor)                                                                                 \
+    X(XCreateWindow)                                                                               \
     X(XCreateSimpleWindow)                                                                         \
     X(XDestroyWindow)                                                                              \
     X(XChangeProperty)                                                                             \
@@ -43,10 +39,8 @@ namespace kvz::platform {
     X(XSetInputFocus)                                                                              \
     X(XCreateGC)                                                                                   \
     X(XFreeGC)                                                                                     \
-    X(XSetForeground)                                                                              \
-    X(XFillRectangle)                                                                              \
-    X(XDrawRectangle)                                                                              \
-    X(XDrawString16)                                                                               \
+    X(XInitImage)                                                                                  \
+    X(XPutImage)                                                                                   \
     X(XPending)                                                                                    \
     X(XFlush)                                                                                      \
     X(XSync)                                                                                       \
@@ -59,37 +53,11 @@ namespace kvz::platform {
     X(XLookupKeysym)                                                                               \
     X(XRefreshKeyboardMapping)
 
-// The libXft functions the dialog draws its text with.
-#define KVZ_XFT_FUNCTIONS(X)                                                                       \
-    X(XftDefaultSet)                                                                               \
-    X(XftDefaultSubstitute)                                                                        \
-    X(XftFontOpenPattern)                                                                          \
-    X(XftFontClose)                                                                                \
-    X(XftTextExtents32)                                                                            \
-    X(XftDrawCreate)                                                                               \
-    X(XftDrawChange)                                                                               \
-    X(XftDrawDestroy)                                                                              \
-    X(XftDrawString32)                                                                             \
-    X(XftColorAllocValue)                                                                          \
-    X(XftColorFree)                                                                                \
-    X(XftLockFace)                                                                                 \
-    X(XftUnlockFace)                                                                               \
-    X(XftDrawGlyphSpec)                                                                            \
-    X(XftGlyphExtents)
-
 struct XlibFunctions {
     KVZ_XLIB_FUNCTIONS(KVZ_LIBRARY_MEMBER)
 };
 
-struct XftFunctions {
-    KVZ_XFT_FUNCTIONS(KVZ_LIBRARY_MEMBER)
-};
-
 // libX11's functions, or null when libX11 cannot be loaded whole.
 const XlibFunctions *LoadXlib();
-
-// Xft's functions, or null when Xft or the fontconfig it needs (LoadFontconfig) cannot be
-// loaded whole: the dialog then draws with core fonts.
-const XftFunctions *LoadXft();
 
 } // namespace kvz::platform

@@ -1,21 +1,20 @@
 // The message box as a dialog window on the X display named by DISPLAY.
 //
-// libX11, Xft, fontconfig, HarfBuzz and FriBidi are loaded with dlopen when the first box
-// is wanted (X11Library.cpp, and dialog/DialogLibrary.cpp for the libraries every desktop
-// box shares), so the module has no link-time X dependency and loads where X is not
-// installed. Only their headers are used at compile time.
+// libX11, fontconfig, FreeType, HarfBuzz and FriBidi are loaded with dlopen when the first
+// box is wanted (X11Library.cpp, and dialog/DialogLibrary.cpp for the libraries every
+// desktop box shares), so the module has no link-time X dependency and loads where X is
+// not installed. Only their headers are used at compile time.
 //
 // Each box opens a private connection, used by the calling thread alone, and closes it
 // once answered. Nothing is shared with the host's own connections, so XInitThreads
 // (which is process-wide and must come before any other Xlib call) is neither needed
 // nor called.
 //
-// Text goes from UTF-16 to code points here, is ordered by its bidi levels (DialogBidi.h)
-// and drawn through Xft, shaped by HarfBuzz where it can be loaded (X11Shaping.cpp), else
-// each character in the first installed font that has it, or with a core font where Xft
-// cannot be had (X11Text.cpp); none needs the locale: the host's locale is never read or
-// changed.
-// A character no font has is drawn as U+FFFD, or '?' where the font lacks that too.
+// The box is drawn by its scene (dialog/DialogScene.h) into a canvas in memory, text and
+// all, without the locale: the host's locale is never read or changed. The top window
+// shows the canvas's pixels (XPutImage); the buttons are input-only windows over it. Where
+// the text cannot be drawn (no fontconfig, FreeType or font) or the screen's pixels are
+// not 24-bit TrueColor, the next kind of box is tried.
 //
 // Xlib's error handlers are process-wide; X11Errors.h says how the box shares them. An
 // older libX11 that cannot keep a lost server from ending the process is not used.
@@ -32,14 +31,12 @@
 // A box that another client's keyboard or pointer grab would leave unanswerable is not
 // put up: the next kind of box is tried.
 //
-// Nothing is allocated here beyond what the libraries allocate themselves: the text is
-// laid out in fixed buffers on the stack, and a box keeps at most kMaxFaces fonts.
-#include "KVZDebugLib/platform/dialog/DialogInput.h"
-#include "KVZDebugLib/platform/dialog/ShownText.h"
+// Nothing is allocated from the heap here beyond what the libraries allocate themselves:
+// the text is laid out in fixed buffers on the stack, a box keeps at most kMaxFaces fonts,
+// and its pixels are mapped for it alone.
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/platform/x11/X11Open.h"
 #include "KVZDebugLib/platform/x11/X11Probe.h"
-#include "KVZDebugLib/text/TextConstants.h"
 
 #include <X11/Xatom.h>
 #include <X11/keysym.h>
@@ -47,6 +44,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <time.h>
 
@@ -74,19 +72,14 @@ const char *const kAtomNames[kAtomCount] = {
     "SAVE_TARGETS",
 };
 
-// The text's colour, for Xft; core fonts draw in the palette's.
-constexpr XRenderColor kTextColour = {0x1A1A, 0x1A1A, 0x1A1A, 0xFFFF};
-
-int MeasureWith(void *typeface, uint32_t code) {
-    return static_cast<Typeface *>(typeface)->Width(code);
-}
-
 } // namespace
 
 // Frees what Xlib allocated for the box. On a lost connection this still frees the
 // client's side: Xlib drops the requests, as XCloseDisplay's own do.
 Dialog::~Dialog() {
-    typeface_.Close();
+    if (canvas_.pixels != nullptr) {
+        munmap(canvas_.pixels, canvasBytes_);
+    }
     if (gc_ != nullptr) {
         xlib_.XFreeGC(dpy_, gc_);
     }
@@ -165,47 +158,6 @@ bool Dialog::InputFree() {
     return free;
 }
 
-// The text as code points, a surrogate pair as one, with line feeds kept. A carriage
-// return (alone or before a line feed) also ends a line, a tab is a space, and other
-// characters follow ShownCharacter, the rule the terminal prompt follows too.
-void Dialog::PrepareText(const KVZChar *text) {
-    codeCount_ = 0;
-    for (size_t i = 0; i < kMaxTextUnits && text[i] != 0; ++i) {
-        uint32_t code = static_cast<uint16_t>(text[i]);
-        const uint32_t next = i + 1 < kMaxTextUnits ? static_cast<uint16_t>(text[i + 1]) : 0;
-        if (IsHighSurrogate(code) && IsLowSurrogate(next)) {
-            ++i;
-            code = CombineSurrogates(code, next);
-        } else if (code == '\r') {
-            if (next == '\n') {
-                continue;
-            }
-            code = '\n';
-        } else if (code == '\t') {
-            code = ' ';
-        } else {
-            code = ShownCharacter(code);
-        }
-        codes_[codeCount_++] = code;
-    }
-}
-
-// Each paragraph's embedding levels, and each line's paragraph's base level.
-void Dialog::ResolveLevels() {
-    int line = 0;
-    for (int start = 0; start <= codeCount_;) {
-        int end = start;
-        while (end < codeCount_ && codes_[end] != '\n') {
-            ++end;
-        }
-        const uint8_t base = ParagraphLevels(codes_ + start, end - start, true, levels_ + start);
-        while (line < lineCount_ && lines_[line].start <= end) {
-            lineBase_[line++] = base;
-        }
-        start = end + 1;
-    }
-}
-
 // The window manager's work area (_NET_WORKAREA of the current desktop: the screen less
 // its panels), or the whole screen where there is none or it makes no sense.
 Rect Dialog::WorkArea() {
@@ -256,142 +208,57 @@ bool Dialog::ReadProperty(Window window, Atom property, Atom type, long length,
            actualType == type && format == 32;
 }
 
-// The text wrapped to the font's widths, and the window and buttons placed around it.
-void Dialog::LayOut(BoxButtons buttons) {
-    const int fontHeight = typeface_.Ascent() + typeface_.Descent();
-    space_ = SpacingFor(fontHeight);
-    lineHeight_ = fontHeight + (typeface_.Smooth() ? fontHeight / 5 : 2);
-    LayoutInput in = {};
-    in.space = space_;
-    in.fontHeight = fontHeight;
-    in.lineHeight = lineHeight_;
-    const Rect area = WorkArea();
-    in.screenLeft = area.x;
-    in.screenTop = area.y;
-    in.screenWidth = area.width;
-    in.screenHeight = area.height;
-    const Measure measure = {MeasureWith, &typeface_};
-    in.textWidth =
-        WrapText(codes_, codeCount_, measure,
-                 WrapLimit(space_, typeface_.Width('0'), in.screenWidth), lines_, &lineCount_);
-    in.lineCount = lineCount_;
-    ResolveLevels();
-    if (typeface_.Shapes()) {
-        // Shaped lines are as wide as HarfBuzz makes them, not as their characters add up.
-        in.textWidth = 0;
-        for (int i = 0; i < lineCount_; ++i) {
-            const int width = LineWidth(i);
-            in.textWidth = width > in.textWidth ? width : in.textWidth;
-        }
-    }
-
-    buttonCount_ = 0;
-    buttons_[buttonCount_++] = DialogButton{0, kBoxOk, "OK", {}};
-    if (buttons == BoxOkCancel) {
-        buttons_[buttonCount_++] = DialogButton{0, kBoxCancel, "Cancel", {}};
-    }
-    for (int i = 0; i < buttonCount_; ++i) {
-        for (const char *c = buttons_[i].label; *c != 0; ++c) {
-            in.labelWidths[i] += typeface_.Width(static_cast<unsigned char>(*c));
-        }
-    }
-    in.buttonCount = buttonCount_;
-    geometry_ = PlaceDialog(in);
-}
-
-DialogButton *Dialog::ButtonOf(Window window) {
-    for (int i = 0; i < buttonCount_; ++i) {
-        if (buttons_[i].window == window) {
-            return &buttons_[i];
-        }
-    }
-    return nullptr;
-}
-
-// What a pointer event answers: the answer of a button clicked, or 0 for none. A button
-// answers when the mouse button is let go over it.
+// The pointer's events as the scene takes them, in canvas pixels: a press or release of the
+// first button or a wheel step on the top window or a button, and the pointer crossing a
+// button's edge (while a button is held, its window has the pointer, so the crossing
+// says whether it is still over it).
 int32_t Dialog::OnPointer(const XEvent &event) {
-    if (event.type == ButtonPress &&
-        (event.xbutton.button == Button4 || event.xbutton.button == Button5)) {
-        if (Scrolls()) {
-            Act(event.xbutton.button == Button4 ? KeyAction::LineUp : KeyAction::LineDown, true,
-                event.xbutton.time);
+    const bool crossing = event.type == EnterNotify || event.type == LeaveNotify;
+    const Window window = crossing ? event.xcrossing.window : event.xbutton.window;
+    int left = 0, top = 0;
+    for (int i = 0; i < scene_.ButtonCount(); ++i) {
+        if (buttons_[i] == window) {
+            left = scene_.ButtonBox(i).x;
+            top = scene_.ButtonBox(i).y;
         }
-    } else if (event.type == ButtonPress && event.xbutton.button == Button1 &&
-               pressed_ == nullptr) {
-        pressed_ = ButtonOf(event.xbutton.window);
-        pressedInside_ = pressed_ != nullptr;
-        if (pressed_ != nullptr) {
-            DrawButton(*pressed_);
-        }
-    } else if (event.type == ButtonRelease && event.xbutton.button == Button1 &&
-               pressed_ != nullptr) {
-        DialogButton *released = pressed_;
-        const XButtonEvent &at = event.xbutton;
-        const bool inside = at.window == released->window && at.x >= 0 && at.y >= 0 &&
-                            at.x < released->box.width && at.y < released->box.height;
-        pressed_ = nullptr;
-        pressedInside_ = false;
-        if (inside) {
-            return released->answer;
-        }
-        DrawButton(*released);
-    } else if ((event.type == EnterNotify || event.type == LeaveNotify) && pressed_ != nullptr &&
-               event.xcrossing.window == pressed_->window) {
-        // Dragging off a held button lets it up; coming back presses it again.
-        pressedInside_ = event.type == EnterNotify;
-        DrawButton(*pressed_);
     }
-    return 0;
+    if (crossing) {
+        const PointerInput input = {PointerKind::Motion, left + event.xcrossing.x,
+                                    top + event.xcrossing.y};
+        return Respond(scene_.Pointer(input), event.xcrossing.time);
+    }
+    const XButtonEvent &at = event.xbutton;
+    PointerInput input = {PointerKind::Motion, left + at.x, top + at.y};
+    if ((at.button == Button4 || at.button == Button5) && event.type == ButtonPress) {
+        input.kind = at.button == Button4 ? PointerKind::WheelUp : PointerKind::WheelDown;
+    } else if (at.button == Button1) {
+        input.kind = event.type == ButtonPress ? PointerKind::Press : PointerKind::Release;
+    } else {
+        return 0;
+    }
+    return Respond(scene_.Pointer(input), at.time);
 }
 
-// What a key answers (DialogInput.h says what each does). A key held down when the box
-// came up (Enter, say, still held from what the person was doing) answers nothing: only a
-// press in the box counts. Moving and scrolling act as the key goes down, and repeat.
-int32_t Dialog::OnKey(const XKeyEvent &key, int32_t closedAnswer) {
+// A key as the scene takes it: its keysym unshifted, the modifiers, and its keycode.
+int32_t Dialog::OnKey(const XKeyEvent &key) {
     XKeyEvent copy = key;
     const KeySym sym = xlib_.XLookupKeysym(&copy, 0);
-    const KeyAction action = ActionForKey(static_cast<uint32_t>(sym), key.state, Scrolls());
-    if (key.type == KeyPress) {
-        heldKey_ = key.keycode;
-        if (!ActsOnRelease(action)) {
-            Act(action, false, key.time);
-        }
-        return 0;
-    }
-    if (key.keycode != heldKey_) {
-        return 0;
-    }
-    heldKey_ = 0;
-    if (action == KeyAction::Press) {
-        return buttons_[focused_].answer;
-    }
-    return action == KeyAction::Close ? closedAnswer : 0;
+    const KeyInput input = {static_cast<uint32_t>(sym), key.state, key.keycode,
+                            key.type == KeyPress};
+    return Respond(scene_.Key(input), key.time);
 }
 
-bool Dialog::Scrolls() const {
-    return geometry_.shownLines < lineCount_;
-}
-
-// Moves the focus, scrolls or copies.
-void Dialog::Act(KeyAction action, bool wheel, Time time) {
-    if (action == KeyAction::Copy) {
+// Does what the scene asks: draws and shows what changed, takes the clipboard. Returns its
+// answer.
+int32_t Dialog::Respond(const SceneResponse &response, Time time) {
+    if (response.redraw) {
+        scene_.Draw(canvas_, response.changed);
+        Present(response.changed);
+    }
+    if (response.copy) {
         Copy(time);
-        return;
     }
-    const int focused = FocusAfter(action, focused_, buttonCount_);
-    if (focused != focused_) {
-        const int before = focused_;
-        focused_ = focused;
-        DrawButton(buttons_[before]);
-        DrawButton(buttons_[focused_]);
-        return;
-    }
-    const int first = FirstLineAfter(action, wheel, firstLine_, geometry_.shownLines, lineCount_);
-    if (first != firstLine_) {
-        firstLine_ = first;
-        DrawBody();
-    }
+    return response.answer;
 }
 
 // What an event answers: kBoxOk, kBoxCancel, closedAnswer when the window is closed or
@@ -399,13 +266,9 @@ void Dialog::Act(KeyAction action, bool wheel, Time time) {
 int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
     switch (event.type) {
     case Expose:
-        if (event.xexpose.count != 0) {
-            return 0; // more of the same exposure follows; drawn once, at its last part
-        }
         if (event.xexpose.window == top_) {
-            DrawBody();
-        } else if (DialogButton *button = ButtonOf(event.xexpose.window)) {
-            DrawButton(*button);
+            Present(
+                Rect{event.xexpose.x, event.xexpose.y, event.xexpose.width, event.xexpose.height});
         }
         return 0;
     case MapNotify:
@@ -415,7 +278,7 @@ int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
         return 0;
     case KeyPress:
     case KeyRelease:
-        return OnKey(event.xkey, closedAnswer);
+        return OnKey(event.xkey);
     case ButtonPress:
     case ButtonRelease:
     case EnterNotify:
@@ -500,23 +363,24 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
         !InputFree()) {
         return kNoSuchBox;
     }
-    typeface_.Begin(xlib_, dpy_); // reads the font settings, and waits on no server
-    if (!ServerAnswers() || !typeface_.Open(screen_, kTextColour)) {
+    // The resolution comes with the connection; the work area takes round trips.
+    const int dpi = DpiFromResources(xlib_.XResourceManagerString(dpy_));
+    if (!CanPresent() || !ServerAnswers()) {
         return kNoSuchBox;
     }
-    PrepareText(text);
-    LayOut(buttons);
-    if (!ServerAnswers()) {
+    const SceneSetup setup = {dpi, kScaleUnit, WorkArea(), false};
+    if (!scene_.Prepare(text, caption, buttons, setup) || !MakeCanvas() || !ServerAnswers()) {
         return kNoSuchBox;
     }
+    scene_.Draw(canvas_);
     CreateWindows(caption);
     // Until the window is up, a failure leaves the way open for the next kind of box.
     if (slot_.lost.load() || slot_.failed.load()) {
         return kNoSuchBox;
     }
     const int32_t answer = Loop(closedAnswer);
-    // Closing waits on the server (and holds Xft's turn meanwhile): it must answer first,
-    // or be cut off. So does asking who the clipboard manager is.
+    // Closing waits on the server: it must answer first, or be cut off. So does asking who the
+    // clipboard manager is.
     if (!slot_.lost.load() && ServerAnswers() && ownsClipboard_) {
         HandOver();
         if (!slot_.lost.load()) {
@@ -539,21 +403,12 @@ int32_t ShowOnDisplay(const XlibFunctions &xlib, BoxSlot &slot, const char *name
     slot.display.store(display);
     static const KVZChar kEmpty[] = {0};
     int32_t result;
-    bool touchedXft;
     {
         Dialog dialog(xlib, display, slot);
         result = dialog.Run(text != nullptr ? text : kEmpty, caption != nullptr ? caption : kEmpty,
                             buttons);
-        touchedXft = dialog.TouchedXft();
-    }
-    // Closing drops the display from Xft's list, when Xft has seen it.
-    if (touchedXft) {
-        LockFontconfig();
     }
     xlib.XCloseDisplay(display);
-    if (touchedXft) {
-        UnlockFontconfig();
-    }
     return result;
 }
 

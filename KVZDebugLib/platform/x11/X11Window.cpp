@@ -1,43 +1,80 @@
-// The dialog's windows: made in steps (colours, the top window, its properties for the
-// window manager, the buttons), then drawn on each exposure.
+// The dialog's windows: made in steps (the top window, its properties for the window
+// manager, the buttons), and the canvas's pixels put in the top window on each exposure
+// and each change.
 #include "KVZDebugLib/platform/x11/X11Dialog.h"
 #include "KVZDebugLib/text/Utf.h"
 
 #include <X11/Xatom.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace kvz::platform {
 
-// A colour, or white or black where it cannot be had.
-unsigned long Dialog::Pixel(unsigned short red, unsigned short green, unsigned short blue,
-                            bool light) {
-    XColor colour = {};
-    colour.red = red;
-    colour.green = green;
-    colour.blue = blue;
-    colour.flags = DoRed | DoGreen | DoBlue;
-    if (xlib_.XAllocColor(dpy_, DefaultColormap(dpy_, screen_), &colour) != 0) {
-        return colour.pixel;
+// Whether the screen takes the canvas's pixels as they are: a TrueColor default visual of
+// depth 24 or 32 with 8 bits each of red, green and blue where the canvas has them, and
+// 32 bits to a pixel. Other screens (8-bit colour maps, 16-bit colour) are left to the
+// next kind of box.
+bool Dialog::CanPresent() const {
+    const Visual *visual = DefaultVisual(dpy_, screen_);
+    const int depth = DefaultDepth(dpy_, screen_);
+    if (visual == nullptr || visual->c_class != TrueColor || (depth != 24 && depth != 32) ||
+        visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF) {
+        return false;
     }
-    return light ? WhitePixel(dpy_, screen_) : BlackPixel(dpy_, screen_);
+    const auto *display = reinterpret_cast<_XPrivDisplay>(dpy_);
+    for (int i = 0; i < display->nformats; ++i) {
+        if (display->pixmap_format[i].depth == depth) {
+            return display->pixmap_format[i].bits_per_pixel == 32;
+        }
+    }
+    return false;
 }
 
-void Dialog::AllocateColours() {
-    palette_.background = Pixel(0xF2F2, 0xF2F2, 0xF2F2, true);
-    palette_.band = Pixel(0xE0E0, 0xE0E0, 0xE0E0, true);
-    palette_.text = Pixel(0x1A1A, 0x1A1A, 0x1A1A, false);
-    palette_.face = Pixel(0xFCFC, 0xFCFC, 0xFCFC, true);
-    palette_.pressedFace = Pixel(0xC8C8, 0xD4D4, 0xE8E8, true);
-    palette_.border = Pixel(0x8C8C, 0x8C8C, 0x8C8C, false);
-    palette_.focus = Pixel(0x2626, 0x5E5E, 0xC0C0, false);
+// The canvas the scene draws the box in, mapped for the box alone, and the image that
+// describes its pixels to Xlib: 32-bit words in this machine's byte order (Xlib swaps
+// them for a server of the other order).
+bool Dialog::MakeCanvas() {
+    const Rect &box = scene_.Geometry().window;
+    constexpr int kMaxSide = 16384;
+    if (box.width <= 0 || box.height <= 0 || box.width > kMaxSide || box.height > kMaxSide) {
+        return false;
+    }
+    canvasBytes_ = static_cast<size_t>(box.width) * static_cast<size_t>(box.height) * 4;
+    void *pixels =
+        mmap(nullptr, canvasBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pixels == MAP_FAILED) {
+        return false;
+    }
+    canvas_ =
+        Canvas{static_cast<uint32_t *>(pixels), box.width, box.height, box.width, scene_.Scale()};
+    const Visual *visual = DefaultVisual(dpy_, screen_);
+    const uint32_t one = 1;
+    const int order = *reinterpret_cast<const unsigned char *>(&one) == 1 ? LSBFirst : MSBFirst;
+    image_ = XImage{};
+    image_.width = box.width;
+    image_.height = box.height;
+    image_.format = ZPixmap;
+    image_.data = static_cast<char *>(pixels);
+    image_.byte_order = order;
+    image_.bitmap_unit = 32;
+    image_.bitmap_bit_order = order;
+    image_.bitmap_pad = 32;
+    image_.depth = DefaultDepth(dpy_, screen_);
+    image_.bytes_per_line = box.width * 4;
+    image_.bits_per_pixel = 32;
+    image_.red_mask = visual->red_mask;
+    image_.green_mask = visual->green_mask;
+    image_.blue_mask = visual->blue_mask;
+    return xlib_.XInitImage(&image_) != 0;
 }
 
 void Dialog::CreateTopWindow() {
-    const Rect &box = geometry_.window;
-    top_ = xlib_.XCreateSimpleWindow(
-        dpy_, RootWindow(dpy_, screen_), box.x, box.y, static_cast<unsigned>(box.width),
-        static_cast<unsigned>(box.height), 0, palette_.border, palette_.background);
+    const Rect &box = scene_.Geometry().window;
+    const unsigned long body = kBodyColour & 0xFFFFFF; // a TrueColor pixel (CanPresent)
+    top_ = xlib_.XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen_), box.x, box.y,
+                                     static_cast<unsigned>(box.width),
+                                     static_cast<unsigned>(box.height), 0, body, body);
     xlib_.XSelectInput(dpy_, top_,
                        ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
                            StructureNotifyMask);
@@ -87,7 +124,7 @@ void Dialog::SetWindowProperties(const KVZChar *caption) {
     xlib_.XChangeProperty(dpy_, top_, atoms_[kAtomNetWmPid], XA_CARDINAL, 32, PropModeReplace,
                           reinterpret_cast<unsigned char *>(pid), 1);
 
-    const Rect &box = geometry_.window;
+    const Rect &box = scene_.Geometry().window;
     XSizeHints size = {};
     size.flags = USPosition | PPosition | PSize | PMinSize | PMaxSize;
     size.x = box.x;
@@ -102,133 +139,47 @@ void Dialog::SetWindowProperties(const KVZChar *caption) {
     xlib_.XSetWMHints(dpy_, top_, &hints);
 }
 
-// The buttons are windows of their own, named by their labels, so that clicks land on
-// them directly and tools that look for a window by name can find them.
+// The buttons are input-only windows of their own over the canvas, named by their labels,
+// so that clicks land on them directly and tools that look for a window by name can find
+// them. Being input-only, they leave the top window's pixels in view.
 void Dialog::CreateButtons() {
-    for (int i = 0; i < buttonCount_; ++i) {
-        DialogButton &button = buttons_[i];
-        button.box = geometry_.buttons[i];
-        button.window = xlib_.XCreateSimpleWindow(
-            dpy_, top_, button.box.x, button.box.y, static_cast<unsigned>(button.box.width),
-            static_cast<unsigned>(button.box.height), 0, palette_.border, palette_.face);
-        xlib_.XSelectInput(dpy_, button.window,
-                           ExposureMask | ButtonPressMask | ButtonReleaseMask | EnterWindowMask |
-                               LeaveWindowMask);
+    for (int i = 0; i < scene_.ButtonCount(); ++i) {
+        const Rect box = scene_.ButtonBox(i);
+        buttons_[i] = xlib_.XCreateWindow(
+            dpy_, top_, box.x, box.y, static_cast<unsigned>(box.width),
+            static_cast<unsigned>(box.height), 0, 0, InputOnly, CopyFromParent, 0, nullptr);
+        xlib_.XSelectInput(dpy_, buttons_[i],
+                           ButtonPressMask | ButtonReleaseMask | EnterWindowMask | LeaveWindowMask);
+        const char *label = scene_.ButtonLabel(i);
         int length = 0;
-        while (button.label[length] != 0) {
+        while (label[length] != 0) {
             ++length;
         }
-        xlib_.XChangeProperty(dpy_, button.window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
-                              reinterpret_cast<const unsigned char *>(button.label), length);
+        xlib_.XChangeProperty(dpy_, buttons_[i], XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+                              reinterpret_cast<const unsigned char *>(label), length);
     }
 }
 
 void Dialog::CreateWindows(const KVZChar *caption) {
-    AllocateColours();
     CreateTopWindow();
     SetWindowProperties(caption);
     CreateButtons();
-    XGCValues values = {};
-    values.foreground = palette_.text;
-    values.background = palette_.background;
-    gc_ = xlib_.XCreateGC(dpy_, top_, GCForeground | GCBackground, &values);
+    gc_ = xlib_.XCreateGC(dpy_, top_, 0, nullptr);
     xlib_.XMapSubwindows(dpy_, top_);
     xlib_.XMapRaised(dpy_, top_);
 }
 
-// A line in the order its levels give; a line of a right-to-left paragraph goes against
-// the right margin. Shaped, each run of one level is shaped in its direction (HarfBuzz
-// mirrors what a right-to-left run needs); else each character is drawn by itself, one
-// at an odd level mirrored.
-void Dialog::DrawLine(int index, int baseline) {
-    const TextLine &line = lines_[index];
-    const bool shaped = typeface_.Shapes();
-    const int width = LineWidth(index);
-    const int right = geometry_.window.width - space_.margin;
-    int x = lineBase_[index] != 0 && right - width > space_.margin ? right - width : space_.margin;
-    if (shaped) {
-        const int runCount =
-            LineRuns(codes_, levels_, line.start, line.count, lineBase_[index], runs_);
-        for (int r = 0; r < runCount; ++r) {
-            x += typeface_.ShapeRun(top_, x, baseline, codes_ + runs_[r].start, runs_[r].count,
-                                    (runs_[r].level & 1) != 0, false);
-        }
+// Puts the canvas's pixels of the area in the top window, at the same place.
+void Dialog::Present(const Rect &area) {
+    const int left = area.x > 0 ? area.x : 0, top = area.y > 0 ? area.y : 0;
+    const int right = area.x + area.width < canvas_.width ? area.x + area.width : canvas_.width;
+    const int bottom =
+        area.y + area.height < canvas_.height ? area.y + area.height : canvas_.height;
+    if (right <= left || bottom <= top || gc_ == nullptr) {
         return;
     }
-    typeface_.Draw(top_, gc_, x, baseline, shown_, line.count); // LineWidth put them in order
-}
-
-// The width of a line as drawn. Unshaped, this puts the line in the order it is drawn in
-// shown_.
-int Dialog::LineWidth(int index) {
-    const TextLine &line = lines_[index];
-    int width = 0;
-    if (typeface_.Shapes()) {
-        const int runCount =
-            LineRuns(codes_, levels_, line.start, line.count, lineBase_[index], runs_);
-        for (int r = 0; r < runCount; ++r) {
-            width += typeface_.ShapeRun(top_, 0, 0, codes_ + runs_[r].start, runs_[r].count,
-                                        (runs_[r].level & 1) != 0, true);
-        }
-        return width;
-    }
-    LineOrder(codes_, levels_, line.start, line.count, lineBase_[index], runs_, order_);
-    for (int i = 0; i < line.count; ++i) {
-        const uint32_t code = codes_[order_[i]];
-        shown_[i] = (levels_[order_[i]] & 1) != 0 ? MirroredCharacter(code) : code;
-        width += IsCombiningMark(code) ? 0 : typeface_.Width(shown_[i]);
-    }
-    return width;
-}
-
-// The lines in view, and for a text that scrolls, a bar in the right margin showing where.
-void Dialog::DrawBody() {
-    const int width = geometry_.window.width, bandTop = geometry_.bandTop;
-    xlib_.XSetForeground(dpy_, gc_, palette_.background);
-    xlib_.XFillRectangle(dpy_, top_, gc_, 0, 0, static_cast<unsigned>(width),
-                         static_cast<unsigned>(bandTop));
-    xlib_.XSetForeground(dpy_, gc_, palette_.text);
-    for (int i = 0; i < geometry_.shownLines && firstLine_ + i < lineCount_; ++i) {
-        const int lineTop = space_.margin + i * lineHeight_;
-        DrawLine(firstLine_ + i, lineTop + typeface_.Ascent());
-    }
-    const Rect thumb = ScrollThumb(geometry_, space_, firstLine_, lineCount_);
-    if (thumb.width > 0) {
-        xlib_.XSetForeground(dpy_, gc_, palette_.border);
-        xlib_.XFillRectangle(dpy_, top_, gc_, thumb.x, thumb.y, static_cast<unsigned>(thumb.width),
-                             static_cast<unsigned>(thumb.height));
-    }
-    xlib_.XSetForeground(dpy_, gc_, palette_.band);
-    xlib_.XFillRectangle(dpy_, top_, gc_, 0, bandTop, static_cast<unsigned>(width),
-                         static_cast<unsigned>(geometry_.window.height - bandTop));
-}
-
-// A face with a grey border; the button Enter answers has a second, coloured border.
-void Dialog::DrawButton(const DialogButton &button) {
-    const bool down = pressed_ == &button && pressedInside_;
-    const auto w = static_cast<unsigned>(button.box.width);
-    const auto h = static_cast<unsigned>(button.box.height);
-    xlib_.XSetForeground(dpy_, gc_, down ? palette_.pressedFace : palette_.face);
-    xlib_.XFillRectangle(dpy_, button.window, gc_, 0, 0, w, h);
-    if (&button == &buttons_[focused_]) {
-        xlib_.XSetForeground(dpy_, gc_, palette_.focus);
-        xlib_.XDrawRectangle(dpy_, button.window, gc_, 0, 0, w - 1, h - 1);
-        xlib_.XDrawRectangle(dpy_, button.window, gc_, 1, 1, w - 3, h - 3);
-    } else {
-        xlib_.XSetForeground(dpy_, gc_, palette_.border);
-        xlib_.XDrawRectangle(dpy_, button.window, gc_, 0, 0, w - 1, h - 1);
-    }
-    xlib_.XSetForeground(dpy_, gc_, palette_.text);
-    uint32_t label[8];
-    int count = 0, labelWidth = 0;
-    for (; count < 8 && button.label[count] != 0; ++count) {
-        label[count] = static_cast<unsigned char>(button.label[count]);
-        labelWidth += typeface_.Width(label[count]);
-    }
-    const int fontHeight = typeface_.Ascent() + typeface_.Descent();
-    const int baseline = (button.box.height - fontHeight) / 2 + typeface_.Ascent();
-    typeface_.Draw(button.window, gc_, (button.box.width - labelWidth) / 2,
-                   baseline + (down ? 1 : 0), label, count);
+    xlib_.XPutImage(dpy_, top_, gc_, &image_, left, top, left, top,
+                    static_cast<unsigned>(right - left), static_cast<unsigned>(bottom - top));
 }
 
 } // namespace kvz::platform
