@@ -11,9 +11,10 @@
 #   start_sway SCALE [WIDTHxHEIGHT]   sway, headless, pixman, no XWayland, one output
 #   start_weston_headless             weston's headless backend: an output, no seat
 #   start_weston_nested               weston on an Xvfb of its own (its seat fed by X)
-#   stop_compositor [KILL]            ends whichever runs; waits for it
+#   stop_compositor SIGNAL            ends whichever runs (TERM or KILL); waits for it
 #   as_user COMMAND...                runs a command as the compositor's user and client
 #   user_exec COMMAND... &            starts one so (its pid in $!)
+#   windows TITLE, find_window TITLE  the windows of that title in sway's tree; the first
 #   snap OUTPUT X Y W H               a picture of a region of the sway output (grim)
 #   key KEY...                        keys to the focused window (wtype, on sway)
 #   click X Y [BUTTON]                a click at a point of the sway output
@@ -257,11 +258,11 @@ find_window() {
     done
 }
 
-# stop_compositor [KILL]: TERM (or KILL) to the compositor, even a stopped one, and waits
-# at most 5 s before killing it outright.
+# stop_compositor SIGNAL: the signal to the compositor, even a stopped one, and at most 5 s
+# of waiting before it is killed outright.
 stop_compositor() {
     [ -n "$compositor_pid" ] || return 0
-    kill "-${1:-TERM}" "$compositor_pid" 2>/dev/null
+    kill "-$1" "$compositor_pid" 2>/dev/null
     kill -CONT "$compositor_pid" 2>/dev/null
     local deadline=$(($(now_ms) + 5000))
     while kill -0 "$compositor_pid" 2>/dev/null && [ "$(now_ms)" -lt "$deadline" ]; do
