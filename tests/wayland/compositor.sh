@@ -216,7 +216,8 @@ start_weston_nested() {
         [ "$(now_ms)" -lt "$deadline" ] || fail "Xvfb gave no display number within 10 s"
         sleep 0.05
     done
-    export DISPLAY=":$(head -n 1 "$work/display")"
+    DISPLAY=":$(head -n 1 "$work/display")"
+    export DISPLAY
     weston_env=("DISPLAY=$DISPLAY")
     start_weston --backend=x11-backend.so
 }
@@ -248,7 +249,9 @@ find_window() {
     for (( ; ; )); do
         line=$(windows "$1" | head -n 1)
         if [ -n "$line" ]; then
+            # shellcheck disable=SC2034 # X Y W H and found_at are for the caller
             read -r X Y W H _ <<<"$line"
+            # shellcheck disable=SC2034
             found_at=$(now_ms)
             return
         fi
