@@ -84,6 +84,25 @@ TEST_F(XkbKeys, TheLayoutInUseNamesTheKey) {
     EXPECT_EQ(Key(kQ).keysym, static_cast<uint32_t>(XKB_KEY_a));
 }
 
+// Moving and scrolling repeat as the key is held; what answers or copies never does.
+TEST(WaylandKeys, OnlyMovingAndScrollingKeysRepeat) {
+    struct Case {
+        uint32_t keysym;
+        unsigned modifiers;
+        bool repeats;
+    } const cases[] = {
+        {XKB_KEY_Tab, 0, true},          {XKB_KEY_Tab, kShiftBit, true},
+        {XKB_KEY_Down, 0, true},         {XKB_KEY_Page_Down, 0, true},
+        {XKB_KEY_Left, 0, true},         {XKB_KEY_Return, 0, false},
+        {XKB_KEY_space, 0, false},       {XKB_KEY_Escape, 0, false},
+        {XKB_KEY_c, kControlBit, false}, {XKB_KEY_a, 0, false},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(Repeats(KeyInput{c.keysym, c.modifiers, 9, true}), c.repeats)
+            << std::hex << c.keysym << " with " << c.modifiers;
+    }
+}
+
 TEST(WaylandPointer, LogicalPositionsScaleToCanvasPixels) {
     struct Case {
         double logical;

@@ -77,18 +77,23 @@ struct WaylandBox {
     xkb_context *xkbContext = nullptr;
     xkb_keymap *keymap = nullptr;
     xkb_state *keyState = nullptr;
-    uint32_t inputSerial = 0;       // the last key or button press's, for a move or the clipboard
-    int pointerX = 0, pointerY = 0; // in canvas pixels
-    double wheel = 0;               // scrolled but not yet a step
+    uint32_t inputSerial = 0; // the last key or button press's, for a move or the clipboard
+    KeyInput repeating = {};  // the key held that repeats, due at repeatAt (0: none)
+    int64_t repeatAt = 0;
+    int repeatDelay = 600, repeatRate = 25; // ms, and repeats a second (0: none)
+    int pointerX = 0, pointerY = 0;         // in canvas pixels
+    double wheel = 0;                       // scrolled but not yet a step
 
     wl_data_device *dataDevice = nullptr;
     wl_data_source *source = nullptr;
+    wl_data_offer *offer = nullptr; // the last another client offered, never read
     char copy[kCopyCapacity] = {};
     size_t copyLength = 0;
 
     DialogScene scene;
     int32_t answer = 0;
-    bool synced = false; // the last liveness probe was answered
+    wl_callback *sync = nullptr; // the sync asked for last, until answered
+    bool synced = false;         // and whether it was
 
     WaylandBox(const WaylandFunctions &functions, const XkbFunctions &keys)
         : wl(functions), xkb(keys) {}
@@ -115,8 +120,8 @@ template <typename T> void Let(WaylandBox &box, T *&object, void (*request)(T *)
 bool FlushWithin(WaylandBox &box, int64_t deadline);
 bool ReadWithin(WaylandBox &box, int64_t deadline);
 bool RoundTrip(WaylandBox &box);
-// Asks for a sync whose answer sets *done; false when it cannot be asked.
-bool Sync(WaylandBox &box, bool *done);
+// Asks for a sync whose answer sets box.synced; false when it cannot be asked.
+bool Sync(WaylandBox &box);
 
 // WaylandGlobals.cpp: the compositor's globals bound, and what they say about themselves
 // heard (a round trip each); false when the box cannot be shown here.
@@ -139,6 +144,8 @@ void UpdateSeat(WaylandBox &box);
 void ReleaseInput(WaylandBox &box);
 // Acts on what the scene answered to input.
 void Respond(WaylandBox &box, const SceneResponse &response);
+// Repeats the key held, when it is due (MonotonicMs).
+void RepeatKey(WaylandBox &box, int64_t now);
 
 // WaylandClipboard.cpp: the copy text offered as the selection.
 void OfferCopy(WaylandBox &box);

@@ -48,6 +48,24 @@ void OnDropPerformed(void *, wl_data_source *) {}
 void OnFinished(void *, wl_data_source *) {}
 void OnAction(void *, wl_data_source *, uint32_t) {}
 
+// What other clients offer is announced to every data device; the box reads none of it,
+// and keeps only the last offer, to let it go.
+void OnDataOffer(void *data, wl_data_device *, wl_data_offer *offer) {
+    auto &box = *static_cast<WaylandBox *>(data);
+    Let(box, box.offer, wl_data_offer_destroy);
+    box.offer = offer;
+}
+
+void OnEnter(void *, wl_data_device *, uint32_t, wl_surface *, wl_fixed_t, wl_fixed_t,
+             wl_data_offer *) {}
+void OnLeave(void *, wl_data_device *) {}
+void OnMotion(void *, wl_data_device *, uint32_t, wl_fixed_t, wl_fixed_t) {}
+void OnDrop(void *, wl_data_device *) {}
+void OnSelection(void *, wl_data_device *, wl_data_offer *) {}
+
+const wl_data_device_listener kDeviceListener = {OnDataOffer, OnEnter, OnLeave,
+                                                 OnMotion,    OnDrop,  OnSelection};
+
 const wl_data_source_listener kSourceListener = {OnTarget,        OnSend,     OnCancelled,
                                                  OnDropPerformed, OnFinished, OnAction};
 
@@ -60,6 +78,7 @@ void OfferCopy(WaylandBox &box) {
     }
     if (box.dataDevice == nullptr) {
         box.dataDevice = wl_data_device_manager_get_data_device(box.dataManager, box.seat);
+        wl_data_device_add_listener(box.dataDevice, &kDeviceListener, &box);
     }
     if (box.source != nullptr) {
         wl_data_source_destroy(box.source);
@@ -73,6 +92,7 @@ void OfferCopy(WaylandBox &box) {
 }
 
 void ReleaseClipboard(WaylandBox &box) {
+    Let(box, box.offer, wl_data_offer_destroy);
     Let(box, box.source, wl_data_source_destroy);
     if (box.dataDevice != nullptr &&
         wl_data_device_get_version(box.dataDevice) >= WL_DATA_DEVICE_RELEASE_SINCE_VERSION) {

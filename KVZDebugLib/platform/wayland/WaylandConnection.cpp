@@ -12,7 +12,11 @@ namespace kvz::platform {
 namespace {
 
 void OnDone(void *data, wl_callback *callback, uint32_t) {
-    *static_cast<bool *>(data) = true;
+    auto &box = *static_cast<WaylandBox *>(data);
+    if (box.sync == callback) {
+        box.sync = nullptr;
+        box.synced = true;
+    }
     wl_callback_destroy(callback);
 }
 
@@ -63,29 +67,27 @@ bool ReadWithin(WaylandBox &box, int64_t deadline) {
     return true;
 }
 
-// Asks the compositor for a sync and waits for its answer, dispatching what comes before
-// it. One that does not answer within the deadline is taken as lost.
-bool Sync(WaylandBox &box, bool *done) {
-    *done = false;
-    wl_callback *callback = box.lost ? nullptr : wl_display_sync(box.display);
-    if (callback == nullptr) {
+bool Sync(WaylandBox &box) {
+    box.synced = false;
+    Let(box, box.sync, wl_callback_destroy); // one unanswered is not waited for any more
+    box.sync = box.lost ? nullptr : wl_display_sync(box.display);
+    if (box.sync == nullptr) {
         return Lose(box);
     }
-    wl_callback_add_listener(callback, &kDoneListener, done);
+    wl_callback_add_listener(box.sync, &kDoneListener, &box);
     return true;
 }
 
-// The box's own flag, not the stack's: an answer that comes after a round trip gave up
-// must still have somewhere to go.
+// Asks the compositor for a sync and waits for its answer, dispatching what comes before
+// it. One that does not answer within the deadline is taken as lost.
 bool RoundTrip(WaylandBox &box) {
-    bool &done = box.synced;
-    if (!Sync(box, &done)) {
+    if (!Sync(box)) {
         return false;
     }
     const int64_t deadline = MonotonicMs() + kBoxDeadlineMs;
-    while (!done) {
+    while (!box.synced) {
         if (!ReadWithin(box, deadline) && !box.lost) {
-            return Lose(box); // the deadline passed; the callback goes with the connection
+            return Lose(box); // the deadline passed
         }
         if (box.lost) {
             return false;

@@ -2,6 +2,7 @@
 // compositor sends (xkbcommon), as the unshifted keysym of the key's layout, with Shift and
 // Control as the scene's modifier bits: the keys act as on the X11 box. Pointer positions
 // come in logical pixels and go to the scene in canvas pixels.
+#include "KVZDebugLib/platform/posix/BoxWait.h"
 #include "KVZDebugLib/platform/wayland/WaylandBox.h"
 #include "KVZDebugLib/platform/wayland/WaylandKeys.h"
 
@@ -54,7 +55,9 @@ void OnKeymap(void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t s
 }
 
 void OnKeyboardEnter(void *, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {}
-void OnKeyboardLeave(void *, wl_keyboard *, uint32_t, wl_surface *) {}
+void OnKeyboardLeave(void *data, wl_keyboard *, uint32_t, wl_surface *) {
+    static_cast<WaylandBox *>(data)->repeatAt = 0;
+}
 
 void OnKey(void *data, wl_keyboard *, uint32_t serial, uint32_t, uint32_t key, uint32_t state) {
     auto &box = *static_cast<WaylandBox *>(data);
@@ -65,7 +68,14 @@ void OnKey(void *data, wl_keyboard *, uint32_t serial, uint32_t, uint32_t key, u
     if (press) {
         box.inputSerial = serial;
     }
-    Respond(box, box.scene.Key(KeyFromXkb(box.xkb, box.keymap, box.keyState, key, press)));
+    const KeyInput input = KeyFromXkb(box.xkb, box.keymap, box.keyState, key, press);
+    if (press && box.repeatRate > 0 && Repeats(input)) {
+        box.repeating = input;
+        box.repeatAt = MonotonicMs() + box.repeatDelay;
+    } else if (press || input.keycode == box.repeating.keycode) {
+        box.repeatAt = 0; // another key pressed, or the one repeating let go
+    }
+    Respond(box, box.scene.Key(input));
 }
 
 void OnModifiers(void *data, wl_keyboard *, uint32_t, uint32_t depressed, uint32_t latched,
@@ -76,7 +86,12 @@ void OnModifiers(void *data, wl_keyboard *, uint32_t, uint32_t depressed, uint32
     }
 }
 
-void OnRepeatInfo(void *, wl_keyboard *, int32_t, int32_t) {}
+void OnRepeatInfo(void *data, wl_keyboard *, int32_t rate, int32_t delay) {
+    auto &box = *static_cast<WaylandBox *>(data);
+    // Within what a person could set: a compositor's nonsense does not flood the box.
+    box.repeatRate = rate >= 0 && rate <= 100 ? rate : 25;
+    box.repeatDelay = delay >= 0 && delay <= 10000 ? delay : 600;
+}
 
 const wl_keyboard_listener kKeyboardListener = {OnKeymap, OnKeyboardEnter, OnKeyboardLeave,
                                                 OnKey,    OnModifiers,     OnRepeatInfo};
@@ -178,6 +193,15 @@ void ReleaseInput(WaylandBox &box) {
         box.xkb.xkb_context_unref(box.xkbContext);
         box.xkbContext = nullptr;
     }
+}
+
+void RepeatKey(WaylandBox &box, int64_t now) {
+    if (box.repeatAt == 0 || now < box.repeatAt || box.repeatRate <= 0) {
+        return;
+    }
+    // One repeat per wake: a box that fell behind does not catch up in a burst.
+    box.repeatAt = now + 1000 / box.repeatRate;
+    Respond(box, box.scene.Key(box.repeating));
 }
 
 void Respond(WaylandBox &box, const SceneResponse &response) {

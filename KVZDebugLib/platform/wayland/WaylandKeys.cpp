@@ -31,6 +31,12 @@ KeyInput KeyFromXkb(const XkbFunctions &xkb, xkb_keymap *keymap, xkb_state *stat
     return KeyInput{count > 0 ? syms[0] : 0, modifiers, code, press};
 }
 
+bool Repeats(const KeyInput &key) {
+    // Whether the text scrolls changes only what Up and Down do, not whether they repeat.
+    const KeyAction action = ActionForKey(key.keysym, key.modifiers, true);
+    return action != KeyAction::None && action != KeyAction::Copy && !ActsOnRelease(action);
+}
+
 int CanvasPixels(double logical, int scale) {
     const double pixels = logical * scale / kScaleUnit;
     // Far outside any box: kept within int, still outside.

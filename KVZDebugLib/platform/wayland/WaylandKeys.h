@@ -14,6 +14,10 @@ namespace kvz::platform {
 KeyInput KeyFromXkb(const XkbFunctions &xkb, xkb_keymap *keymap, xkb_state *state,
                     uint32_t kernelCode, bool press);
 
+// Whether a key held down acts again as it repeats: the keys that move the focus or
+// scroll. Wayland leaves repeating to the client; the keys that answer never repeat.
+bool Repeats(const KeyInput &key);
+
 // A position in logical pixels as canvas pixels at the scale (kScaleUnit units).
 int CanvasPixels(double logical, int scale);
 

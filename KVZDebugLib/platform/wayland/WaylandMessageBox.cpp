@@ -50,12 +50,13 @@ int32_t Loop(WaylandBox &box) {
             Present(box);
         }
         const int64_t now = MonotonicMs();
+        RepeatKey(box, now);
         if (probing && box.synced) {
             probing = false;
             lastAnswer = now;
         }
         if (!probing && now - lastAnswer >= kQuietMs) {
-            probing = Sync(box, &box.synced);
+            probing = Sync(box);
             probeSent = now;
         }
         const int64_t wake = probing ? probeSent + kBoxDeadlineMs : lastAnswer + kQuietMs;
@@ -63,7 +64,8 @@ int32_t Loop(WaylandBox &box) {
             box.lost = true; // the compositor has stopped: as if it had gone
             return closed;
         }
-        if (ReadWithin(box, wake)) {
+        const bool repeatFirst = box.repeatAt != 0 && box.repeatAt < wake;
+        if (ReadWithin(box, repeatFirst ? box.repeatAt : wake)) {
             lastAnswer = MonotonicMs();
         }
     }
@@ -82,6 +84,7 @@ int32_t Run(WaylandBox &box, const KVZChar *text, const KVZChar *caption, BoxBut
 }
 
 void Release(WaylandBox &box) {
+    Let(box, box.sync, wl_callback_destroy);
     ReleaseClipboard(box);
     ReleaseInput(box);
     ReleaseWindow(box);

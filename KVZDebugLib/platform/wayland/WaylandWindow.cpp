@@ -122,11 +122,10 @@ bool FitToScene(WaylandBox &box) {
     // Logical pixels round up, so that the whole box shows.
     box.logicalWidth = (window.width * kScaleUnit + scale - 1) / scale;
     box.logicalHeight = (window.height * kScaleUnit + scale - 1) / scale;
-    int width = window.width, height = window.height;
-    if (box.viewport == nullptr) {
-        width = box.logicalWidth * box.bufferScale;
-        height = box.logicalHeight * box.bufferScale;
-    }
+    // The buffer is the logical size at the scale, rounded as the compositor rounds it, so
+    // that it is shown pixel for pixel: never stretched by the rounding above.
+    const int width = (box.logicalWidth * scale + kScaleUnit / 2) / kScaleUnit;
+    const int height = (box.logicalHeight * scale + kScaleUnit / 2) / kScaleUnit;
     box.canvas = Canvas{nullptr, width, height, width, scale};
     xdg_toplevel_set_min_size(box.toplevel, box.logicalWidth, box.logicalHeight);
     xdg_toplevel_set_max_size(box.toplevel, box.logicalWidth, box.logicalHeight);
