@@ -103,7 +103,8 @@ wl_swaysock=
 # user_exec COMMAND...: becomes the command, run as the user with the compositor's
 # environment; started with & it leaves $! the command's own pid. as_user runs it and waits.
 user_exec() {
-    exec env -u DISPLAY -u WAYLAND_SOCKET HOME="$wl_home" XDG_RUNTIME_DIR="$wl_home/run" \
+    exec env -u DISPLAY -u WAYLAND_SOCKET -u WAYLAND_DISPLAY -u SWAYSOCK \
+        HOME="$wl_home" XDG_RUNTIME_DIR="$wl_home/run" \
         ${wl_display:+WAYLAND_DISPLAY=$wl_display} ${wl_swaysock:+SWAYSOCK=$wl_swaysock} \
         "${wl_become[@]}" "$@"
 }
