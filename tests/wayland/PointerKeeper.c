@@ -1,18 +1,23 @@
-// Keeps a virtual pointer on the compositor's seat until killed, then prints nothing more.
+// A virtual pointer on the compositor's seat, kept until killed and moved and clicked by
+// the commands on its standard input.
 //
-//   kvz_wl_pointer_keeper
+//   kvz_wl_pointer_keeper < COMMANDS
 //
 // A headless seat has no pointer, and a seat without one gives its clients no wl_pointer:
 // a client learns of the pointer only after a device exists, so the device that a
 // one-shot tool (wlroots' virtual-pointer) adds, moves, clicks and removes in one go
-// clicks before the client can hear it. This one adds a device and keeps it; prints
-// "ready" once the compositor has it.
+// clicks before the client can hear it; and sway 1.7 passes on no button of such a short-
+// lived device even once a client has its wl_pointer. This one adds a device,
+// keeps it, and prints "ready" once the compositor has it, then "done LINE" once the
+// compositor has had each command (see Command).
 //
 // The protocol is wlroots' virtual-pointer-unstable-v1, whose description Debian does not
 // ship: the two interfaces are written out here, with only the requests this uses in full.
-#include <signal.h>
+#include <stdbool.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <wayland-client.h>
 
 extern const struct wl_interface kvz_virtual_pointer_interface;
@@ -63,6 +68,33 @@ static void GlobalRemove(void *data, struct wl_registry *registry, uint32_t name
 
 static const struct wl_registry_listener kRegistryListener = {Global, GlobalRemove};
 
+static uint32_t NowMs(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+// One command line: "move X Y WIDTH HEIGHT" (a point of the layout, of that size), "press
+// BUTTON", "release BUTTON", "axis AXIS VALUE". False for a line it does not know.
+static bool Command(struct wl_proxy *pointer, const char *line) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    double value = 0;
+    if (sscanf(line, "move %u %u %u %u", &a, &b, &c, &d) == 4) {
+        wl_proxy_marshal(pointer, 1, NowMs(), a, b, c, d);
+    } else if (sscanf(line, "press %u", &a) == 1) {
+        wl_proxy_marshal(pointer, 2, NowMs(), a, 1u);
+    } else if (sscanf(line, "release %u", &a) == 1) {
+        wl_proxy_marshal(pointer, 2, NowMs(), a, 0u);
+    } else if (sscanf(line, "axis %u %lf", &a, &value) == 2) {
+        wl_proxy_marshal(pointer, 5, 0u); // from a wheel
+        wl_proxy_marshal(pointer, 3, NowMs(), a, wl_fixed_from_double(value));
+    } else {
+        return false;
+    }
+    wl_proxy_marshal(pointer, 4); // frame
+    return true;
+}
+
 int main(void) {
     struct wl_display *display = wl_display_connect(NULL);
     if (display == NULL) {
@@ -82,7 +114,17 @@ int main(void) {
     }
     printf("ready\n");
     fflush(stdout);
-    // Until killed, or until the compositor goes.
+    // Each command is sent, and done once the compositor has had it; at the end of the
+    // input the pointer stays until the compositor goes.
+    char line[128];
+    while (fgets(line, sizeof line, stdin) != NULL) {
+        if (!Command(pointer, line) || wl_display_roundtrip(display) < 0) {
+            printf("failed %s", line);
+            return 1;
+        }
+        printf("done %s", line);
+        fflush(stdout);
+    }
     while (wl_display_dispatch(display) >= 0) {
     }
     return 0;

@@ -11,15 +11,22 @@
 #   start_sway SCALE [WIDTHxHEIGHT]   sway, headless, pixman, no XWayland, one output
 #   start_weston_headless             weston's headless backend: an output, no seat
 #   start_weston_nested               weston on an Xvfb of its own (its seat fed by X)
-#   stop_compositor [KILL]            ends whichever runs; waits for it
+#   stop_compositor SIGNAL            ends whichever runs (TERM or KILL); waits for it
 #   as_user COMMAND...                runs a command as the compositor's user and client
 #   user_exec COMMAND... &            starts one so (its pid in $!)
+#   windows TITLE, find_window TITLE  the windows of that title in sway's tree; the first
 #   snap OUTPUT X Y W H               a picture of a region of the sway output (grim)
 #   key KEY...                        keys to the focused window (wtype, on sway)
-#   click X Y [BUTTON]                a click at a point of the sway output (virtual-pointer)
+#   click X Y [BUTTON]                a click at a point of the sway output
+#   pointer COMMAND...                the sway seat's pointer moved, pressed, scrolled
 set -u
 
 now_ms() { date +%s%3N; }
+
+# The system's Python where there is one: a version manager's shim first on the PATH can
+# take a second to start, and the tree is read every few milliseconds.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 
 work=$(mktemp -d)
 chmod 0711 "$work" # the user below reaches its home through it
@@ -74,10 +81,8 @@ need_tools() {
     local tool
     for tool in "$@"; do
         command -v "$tool" >/dev/null 2>&1 ||
-            not_run "$tool is not installed (Debian packages sway, weston, grim, wtype, libwlroots-examples, wl-clipboard, imagemagick, python3)"
+            not_run "$tool is not installed (Debian packages sway, weston, grim, wtype, wl-clipboard, imagemagick, python3)"
     done
-    virtual_pointer=$(dpkg -L libwlroots-examples 2>/dev/null | grep '/virtual-pointer$' | head -n 1)
-    [ -x "${virtual_pointer:-}" ] || not_run "virtual-pointer is missing (Debian package libwlroots-examples)"
 }
 
 # The user the compositors run as: nobody when we are root, else ourselves.
@@ -98,7 +103,8 @@ wl_swaysock=
 # user_exec COMMAND...: becomes the command, run as the user with the compositor's
 # environment; started with & it leaves $! the command's own pid. as_user runs it and waits.
 user_exec() {
-    exec env -u DISPLAY -u WAYLAND_SOCKET HOME="$wl_home" XDG_RUNTIME_DIR="$wl_home/run" \
+    exec env -u DISPLAY -u WAYLAND_SOCKET -u WAYLAND_DISPLAY -u SWAYSOCK \
+        HOME="$wl_home" XDG_RUNTIME_DIR="$wl_home/run" \
         ${wl_display:+WAYLAND_DISPLAY=$wl_display} ${wl_swaysock:+SWAYSOCK=$wl_swaysock} \
         "${wl_become[@]}" "$@"
 }
@@ -107,12 +113,12 @@ as_user() { (user_exec "$@"); }
 # wait_for DESCRIPTION MS COMMAND...: polls the command every 20 ms until it succeeds,
 # failing after MS milliseconds, or at once should the compositor have died.
 wait_for() {
-    local what=$1 deadline=$(($(now_ms) + $2))
+    local what=$1 ms=$2 deadline=$(($(now_ms) + $2))
     shift 2
     until "$@"; do
         [ -z "$compositor_pid" ] || kill -0 "$compositor_pid" 2>/dev/null ||
             fail "the compositor died while waiting for $what"
-        [ "$(now_ms)" -lt "$deadline" ] || fail "no $what within $(($2 / 1000)) s"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "no $what within $((ms / 1000)) s"
         sleep 0.02
     done
 }
@@ -159,11 +165,27 @@ CONFIG
     wait_for "IPC socket from sway" 10000 sway_ipc_socket
     wait_for "answer from sway" 10000 sway_answers
     read -r output_width output_height < <(as_user swaymsg -r -t get_outputs |
-        python3 -c 'import json, sys; r = json.load(sys.stdin)[0]["rect"]; print(r["width"], r["height"])')
+        "$python" -c 'import json, sys; r = json.load(sys.stdin)[0]["rect"]; print(r["width"], r["height"])')
     [ -n "${KVZ_WL_POINTER_KEEPER:-}" ] || fail "KVZ_WL_POINTER_KEEPER (tests/wayland/CMakeLists.txt) is not set"
-    user_exec "$KVZ_WL_POINTER_KEEPER" >"$work/keeper.out" 2>&1 &
+    rm -f "$work/pointer.fifo"
+    mkfifo "$work/pointer.fifo"
+    user_exec "$KVZ_WL_POINTER_KEEPER" <"$work/pointer.fifo" >"$work/keeper.out" 2>&1 &
     keeper_pid=$!
+    exec 7>"$work/pointer.fifo"
+    pointer_commands=0
     wait_for "virtual pointer" 5000 keeper_ready
+}
+
+# pointer COMMAND...: each line to the keeper (PointerKeeper.c: move, press, release, axis),
+# waiting (5 s) until the compositor has had it.
+pointer_done() { [ "$(grep -c '^done ' "$work/keeper.out")" -ge "$pointer_commands" ]; }
+pointer() {
+    local line
+    for line in "$@"; do
+        echo "$line" >&7
+        pointer_commands=$((pointer_commands + 1))
+    done
+    wait_for "pointer command done ($*; $(tail -n 1 "$work/keeper.out"))" 5000 pointer_done
 }
 
 # Weston with no configuration of the user's and no panel, on a socket of its own name;
@@ -195,7 +217,8 @@ start_weston_nested() {
         [ "$(now_ms)" -lt "$deadline" ] || fail "Xvfb gave no display number within 10 s"
         sleep 0.05
     done
-    export DISPLAY=":$(head -n 1 "$work/display")"
+    DISPLAY=":$(head -n 1 "$work/display")"
+    export DISPLAY
     weston_env=("DISPLAY=$DISPLAY")
     start_weston --backend=x11-backend.so
 }
@@ -205,7 +228,7 @@ start_weston_nested() {
 # kept in $work/tree.json for a failure's report.
 windows() {
     as_user swaymsg -r -t get_tree >"$work/tree.json" 2>/dev/null || return 0
-    python3 - "$1" "$work/tree.json" <<'PYTHON'
+    "$python" - "$1" "$work/tree.json" <<'PYTHON'
 import json, sys
 title, found = sys.argv[1], []
 def walk(node):
@@ -227,7 +250,9 @@ find_window() {
     for (( ; ; )); do
         line=$(windows "$1" | head -n 1)
         if [ -n "$line" ]; then
+            # shellcheck disable=SC2034 # X Y W H and found_at are for the caller
             read -r X Y W H _ <<<"$line"
+            # shellcheck disable=SC2034
             found_at=$(now_ms)
             return
         fi
@@ -237,11 +262,11 @@ find_window() {
     done
 }
 
-# stop_compositor [KILL]: TERM (or KILL) to the compositor, even a stopped one, and waits
-# at most 5 s before killing it outright.
+# stop_compositor SIGNAL: the signal to the compositor, even a stopped one, and at most 5 s
+# of waiting before it is killed outright.
 stop_compositor() {
     [ -n "$compositor_pid" ] || return 0
-    kill "-${1:-TERM}" "$compositor_pid" 2>/dev/null
+    kill "-$1" "$compositor_pid" 2>/dev/null
     kill -CONT "$compositor_pid" 2>/dev/null
     local deadline=$(($(now_ms) + 5000))
     while kill -0 "$compositor_pid" 2>/dev/null && [ "$(now_ms)" -lt "$deadline" ]; do
@@ -250,7 +275,12 @@ stop_compositor() {
     kill -KILL "$compositor_pid" 2>/dev/null
     wait "$compositor_pid" 2>/dev/null
     compositor_pid=
+    # A killed compositor leaves its sockets behind; the next one must not be taken for it.
+    rm -f "$wl_home/run/"*
+    wl_display=
+    wl_swaysock=
     if [ -n "$keeper_pid" ]; then
+        exec 7>&-
         kill -KILL "$keeper_pid" 2>/dev/null
         wait "$keeper_pid" 2>/dev/null
         keeper_pid=
@@ -292,7 +322,5 @@ key() {
 # unless told).
 click() {
     local button=${3:-272}
-    as_user "$virtual_pointer" absolute "$1" "$2" "$output_width" "$output_height" &&
-        as_user "$virtual_pointer" button "$button" press &&
-        as_user "$virtual_pointer" button "$button" release || fail "virtual-pointer failed"
+    pointer "move $1 $2 $output_width $output_height" "press $button" "release $button"
 }

@@ -5,9 +5,9 @@
 #
 # HOST is kvz_x11_host (it only calls the library's prompts), OWN_HOST kvz_wl_own_host.
 # Each case starts sway headless (or weston), runs the host as the compositor's user in a
-# session of its own, with no terminal and no DISPLAY, finds the box in sway's tree, answers
-# it (wtype's keys, virtual-pointer's clicks, the compositor stopped or gone) and checks what
-# the prompt returned. The compositor's pointer keeper is named by KVZ_WL_POINTER_KEEPER.
+# session of its own, with no terminal and no DISPLAY, finds the box in sway's tree,
+# answers it (wtype's keys, clicks of a virtual pointer, the compositor stopped or gone)
+# and checks what the prompt returned. KVZ_WL_POINTER_KEEPER names the pointer keeper.
 # Where a tool is missing, prints "NOT RUN: ..." and exits 77 (skipped).
 #
 # The case "screenshot" saves the box at the scale given to OUTPUT.png (the pictures in
@@ -62,11 +62,13 @@ called_at() { sed -n 's/^called=//p' "$work/host.out" | head -n 1; }
 title_of() { if [ "$1" = break-release ]; then echo "Debug Breakpoint"; else echo "Assertion Failure"; fi; }
 
 # find_box PROMPT: waits for the prompt's box, checks that sway floats it (a fixed size,
-# not the whole output), and pictures it once drawn into $work/box.png.
+# not the whole output), and pictures it once drawn into $work/box.png, with the pointer
+# (which headless sway draws into the picture) in the output's corner.
 find_box() {
     find_window "$(title_of "$1")"
     [ "$W" -lt "$output_width" ] && [ "$H" -lt "$output_height" ] ||
         fail "the box fills the output (${W}x$H): not floated"
+    pointer "move 0 0 $output_width $output_height"
     snap "$work/box.png" "$X" "$Y" "$W" "$H"
 }
 
@@ -74,8 +76,8 @@ find_box() {
 press_button() {
     local wide left right row
     wide=$(identify -format '%w' "$work/box.png")
-    read -r left right row < <(python3 "$here/picture.py" buttons "$work/box.png" | sed -n "${1}p")
-    [ -n "${row:-}" ] || fail "no button $1 on the box: $(python3 "$here/picture.py" buttons "$work/box.png")"
+    read -r left right row < <("$python" "$here/picture.py" buttons "$work/box.png" | sed -n "${1}p")
+    [ -n "${row:-}" ] || fail "no button $1 on the box: $("$python" "$here/picture.py" buttons "$work/box.png")"
     # Picture pixels to logical ones: the picture of the box is $wide pixels for W.
     click $((X + (left + right) * W / (2 * wide))) $((Y + row * W / wide))
 }
@@ -85,8 +87,8 @@ press_button() {
 press_close() {
     local wide band
     wide=$(identify -format '%w' "$work/box.png")
-    band=$(python3 "$here/picture.py" caption "$work/box.png")
-    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:h/3]' "$work/box.png")" ] ||
+    band=$("$python" "$here/picture.py" caption "$work/box.png")
+    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:floor(h/3)]' "$work/box.png")" ] ||
         fail "no caption band on the box (band of $band rows)"
     click $((X + (2 * wide - band) * W / (2 * wide))) $((Y + band * W / (2 * wide)))
 }
@@ -137,7 +139,7 @@ answers_case() {
         start_host "$host" "$prompt"
         find_box "$prompt"
         times+=("$((found_at - $(called_at)))")
-        buttons=$(python3 "$here/picture.py" buttons "$work/box.png" | wc -l)
+        buttons=$("$python" "$here/picture.py" buttons "$work/box.png" | wc -l)
         if [ "$prompt" = warn-final ]; then
             [ "$buttons" -eq 1 ] || fail "an OK-only box shows $buttons buttons"
         else
@@ -197,17 +199,17 @@ gone_case() {
     done
 }
 
-# A 1x picture magnified to the size of another, as a compositor shows a buffer of scale 1
-# on a scaled output: by repeating pixels (point) or smoothed (triangle).
-magnified() { convert "$1" -filter "$2" -resize "$(identify -format %wx%h "$3")!" "$4"; }
+# magnified PICTURE FILTER SCALE OUTPUT: a 1x picture magnified as a compositor shows a
+# buffer of scale 1 on a scaled output, by repeating pixels (point) or smoothed (triangle).
+magnified() { convert "$1" -filter "$2" -resize "$(awk -v s="$3" 'BEGIN { print s * 100 }')%" "$4"; }
 
 # sharp SCALE PICTURE: whether the picture's text is drawn at that scale, measured against
-# the box at scale 1 ($hard_1 hard edges): hard edges about as many as SCALE times the 1x
-# ones (a smoothed magnification blurs them away) and, at 2, 2x2 blocks that are not mostly
+# the box at scale 1 ($hard_1 hard edges): more than 0.6 times SCALE times the 1x hard
+# edges (a smoothed magnification blurs them away) and, at 2, 2x2 blocks that are not mostly
 # one repeated pixel (as a magnification by repeating pixels gives).
 sharp() {
     local hard uniform
-    read -r hard uniform < <(python3 "$here/picture.py" edges "$2")
+    read -r hard uniform < <("$python" "$here/picture.py" edges "$2")
     awk -v h="$hard" -v one="$hard_1" -v s="$1" -v u="$uniform" \
         'BEGIN { exit !(h > 0.6 * s * one && (s != 2 || u < 0.8)) }'
 }
@@ -226,18 +228,18 @@ scales_case() {
         expect_host "result=2"
         stop_compositor TERM
         read -r w h < <(identify -format '%w %h' "$work/box-$scale.png")
-        echo "scale $scale: ${w}x$h pixels; hard edges, uniform 2x2 blocks: $(python3 "$here/picture.py" edges "$work/box-$scale.png")"
+        echo "scale $scale: ${w}x$h pixels; hard edges, uniform 2x2 blocks: $("$python" "$here/picture.py" edges "$work/box-$scale.png")"
         if [ "$scale" = 1 ]; then
             base_w=$w base_h=$h
-            read -r hard_1 _ < <(python3 "$here/picture.py" edges "$work/box-1.png")
+            read -r hard_1 _ < <("$python" "$here/picture.py" edges "$work/box-1.png")
             continue
         fi
         ratio=$(awk -v a="$w" -v b="$base_w" -v c="$h" -v d="$base_h" 'BEGIN { printf "%.3f %.3f", a / b, c / d }')
         awk -v r="$ratio" -v s="$scale" 'BEGIN { split(r, x, " "); exit !(x[1] > s * 0.93 && x[1] < s * 1.07 && x[2] > s * 0.93 && x[2] < s * 1.07) }' ||
             fail "at scale $scale the box is $ratio times as wide and high as at 1"
         for filter in point triangle; do
-            magnified "$work/box-1.png" "$filter" "$work/box-$scale.png" "$work/$filter-$scale.png"
-            echo "  scale 1 magnified ($filter): $(python3 "$here/picture.py" edges "$work/$filter-$scale.png")"
+            magnified "$work/box-1.png" "$filter" "$scale" "$work/$filter-$scale.png"
+            echo "  scale 1 magnified ($filter): $("$python" "$here/picture.py" edges "$work/$filter-$scale.png")"
         done
         sharp "$scale" "$work/box-$scale.png" || fail "at scale $scale the text is not drawn sharp"
         # At 1.5 a magnification by repeating pixels keeps its hard edges: only at 2 can the
@@ -257,11 +259,9 @@ pointer_case() {
     find_box warn-release
     local x0=$X y0=$Y band wide
     wide=$(identify -format '%w' "$work/box.png")
-    band=$(python3 "$here/picture.py" caption "$work/box.png")
-    as_user "$virtual_pointer" absolute $((X + 20)) $((Y + band / 2)) "$output_width" "$output_height" &&
-        as_user "$virtual_pointer" button 272 press &&
-        as_user "$virtual_pointer" motion 100 60 &&
-        as_user "$virtual_pointer" button 272 release || fail "virtual-pointer failed"
+    band=$("$python" "$here/picture.py" caption "$work/box.png")
+    pointer "move $((X + 20)) $((Y + band / 2)) $output_width $output_height" "press 272" \
+        "move $((X + 120)) $((Y + band / 2 + 60)) $output_width $output_height" "release 272"
     local deadline=$(($(now_ms) + 5000))
     for (( ; ; )); do
         find_window "Assertion Failure"
@@ -270,10 +270,9 @@ pointer_case() {
         sleep 0.05
     done
     # The pointer rests over the text before either picture, so that only the wheel differs.
-    as_user "$virtual_pointer" absolute $((X + W / 2)) $((Y + H / 2)) "$output_width" "$output_height" ||
-        fail "virtual-pointer failed"
+    pointer "move $((X + W / 2)) $((Y + H / 2)) $output_width $output_height"
     snap "$work/top.png" "$X" "$Y" "$W" "$H"
-    as_user "$virtual_pointer" axis 0 60 || fail "virtual-pointer failed"
+    pointer "axis 0 60"
     snap "$work/wheel.png" "$X" "$Y" "$W" "$H"
     local scrolled
     scrolled=$(compare -metric AE "$work/top.png" "$work/wheel.png" null: 2>&1 | cut -d' ' -f1)
@@ -346,6 +345,9 @@ pixels_differing() { compare -metric AE -fuzz 10% "$1" "$2" null: 2>&1 | cut -d'
 # differs from the empty desktop.
 weston_case() {
     start_weston_nested
+    # Weston's X window takes the keys while the pointer is over it; the pointer rests in
+    # a corner, off the desktop's middle and the box.
+    xdotool mousemove 1 1 || fail "xdotool failed"
     wait_for "weston's desktop drawn on the Xvfb" 10000 desktop_drawn
     start_host "$host" warn-release
     local deadline=$(($(now_ms) + 10000)) changed=0
@@ -357,13 +359,12 @@ weston_case() {
         changed=$(pixels_differing "$work/desktop.png" "$work/screen.png")
     done
     echo "weston: the box is up ($changed pixels changed) $(($(now_ms) - $(called_at))) ms after the call"
-    # Weston's X window takes the keys while the pointer is over it.
-    xdotool mousemove 1 1 && sleep 0.3 && xdotool key Return || fail "xdotool failed"
+    xdotool key Return || fail "xdotool failed"
     expect_host "result=0"
 }
 
 # harness: the tools themselves, with stock clients: a window shows in grim's picture,
-# wtype's keys and virtual-pointer's clicks reach it on sway, xdotool's on nested weston.
+# wtype's keys and the virtual pointer's clicks reach it on sway.
 harness_case() {
     start_sway 1
     start_host stdbuf -oL weston-eventdemo --log-key --log-button
@@ -379,8 +380,6 @@ harness_case() {
     grep -q 'unicode: 65293, state: pressed' "$work/host.out" || fail "Return did not arrive"
     grep -q 'unicode: 65307, state: pressed' "$work/host.out" || fail "Escape did not arrive"
     echo "sway: a ${W}x$H window of $colours colours pictured; keys and a click arrived"
-    stop_host
-    stop_compositor
 }
 
 # screenshot OUTPUT SCALE: the box with the sample text at that output scale, as first
