@@ -24,6 +24,10 @@ library=$3
 case_name=$4
 output=${5:-}
 
+# The X11 box, not the Wayland box a desktop session of the person running the tests would
+# put first.
+unset WAYLAND_DISPLAY WAYLAND_SOCKET
+
 work=$(mktemp -d)
 xvfb_pid=
 wm_pid=
