@@ -30,9 +30,9 @@ need_tools sway swaymsg grim wtype weston convert compare identify python3 setpr
 
 # start_host PROGRAM ARGS...: the host as the compositor's user, in a session of its own
 # (so with no terminal; $host_pid leads its process group), stdin /dev/null, with no
-# DISPLAY (user_exec); output in host.out and host.err.
+# DISPLAY (user_exec); output in host.out and host.err (or the file $host_stderr names).
 start_host() {
-    user_exec setsid timeout -k 2 60 "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
+    user_exec setsid timeout -k 2 60 "$@" >"$work/host.out" 2>"$work/${host_stderr:-host.err}" </dev/null &
     host_pid=$!
 }
 
@@ -252,16 +252,21 @@ scales_case() {
 }
 
 # pointer: a drag on the caption band moves the box by as much as the pointer moved; the
-# wheel scrolls a tall text (the picture changes) and the box still answers Return.
+# wheel scrolls a tall text (the picture changes) and the box still answers Return. The
+# pointer moves on once the box has asked sway to move it (libwayland's WAYLAND_DEBUG shows
+# the request), as a person's hand is slower than that: sway starts no move for a button
+# already released.
 pointer_case() {
     start_sway 1
-    start_host "$host" warn-release --short-lines 380
+    host_stderr=debug.log start_host env WAYLAND_DEBUG=client "$host" warn-release --short-lines 380
     find_box warn-release
     local x0=$X y0=$Y band wide
     wide=$(identify -format '%w' "$work/box.png")
     band=$("$python" "$here/picture.py" caption "$work/box.png")
-    pointer "move $((X + 20)) $((Y + band / 2)) $output_width $output_height" "press 272" \
-        "move $((X + 120)) $((Y + band / 2 + 60)) $output_width $output_height" "release 272"
+    pointer "move $((X + 20)) $((Y + band / 2)) $output_width $output_height" "press 272"
+    wait_for "move request from the box" 5000 grep -q 'xdg_toplevel@[0-9]*\.move(' "$work/debug.log"
+    as_user swaymsg -t get_version >/dev/null # sway has read the request by its answer
+    pointer "move $((X + 120)) $((Y + band / 2 + 60)) $output_width $output_height" "release 272"
     local deadline=$(($(now_ms) + 5000))
     for (( ; ; )); do
         find_window "Assertion Failure"
