@@ -288,7 +288,7 @@ pointer_case() {
 }
 
 # copy: Ctrl+C puts the box's copy text (as the X11 box copies it) on the clipboard, read
-# back with wl-paste; the text goes with the box.
+# back with wl-paste, even after a paster closed its pipe unread; the text goes with the box.
 copy_case() {
     need_tools wl-paste
     start_sway 1
@@ -307,6 +307,13 @@ copy_case() {
     done
     [ "$pasted" = "$expected" ] || fail "Ctrl+C copied: $pasted"
     types=$(as_user timeout 5 wl-paste -l | sort | tr '\n' ' ')
+    # A paster that closes its pipe unread: the box writes into it, and lives on to serve
+    # the next paste and to answer.
+    [ -n "${KVZ_WL_CLOSED_PASTE:-}" ] || fail "KVZ_WL_CLOSED_PASTE (tests/wayland/CMakeLists.txt) is not set"
+    [ "$(as_user timeout 10 "$KVZ_WL_CLOSED_PASTE")" = closed ] || fail "the closed paste did not happen"
+    pasted=$(as_user timeout 5 wl-paste -n -t 'text/plain;charset=utf-8') ||
+        fail "no paste after a paster closed its pipe"
+    [ "$pasted" = "$expected" ] || fail "after a paster closed its pipe: $pasted"
     key Return
     expect_host "result=0"
     ! as_user timeout 5 wl-paste -n >/dev/null 2>&1 || fail "the text outlived the box"
