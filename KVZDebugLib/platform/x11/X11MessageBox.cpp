@@ -354,7 +354,6 @@ int32_t Dialog::Loop(int32_t closedAnswer) {
 // round trips just after the server has answered, so that Xlib's own waits for replies
 // are short; then the events.
 int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons buttons) {
-    const int32_t closedAnswer = buttons == BoxOkCancel ? kBoxCancel : kBoxOk;
     caption_ = caption;
     screen_ = DefaultScreen(dpy_);
     StartProbing();
@@ -378,7 +377,7 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     if (slot_.lost.load() || slot_.failed.load()) {
         return kNoSuchBox;
     }
-    const int32_t answer = Loop(closedAnswer);
+    const int32_t answer = Loop(scene_.ClosedAnswer());
     // Closing waits on the server: it must answer first, or be cut off. So does asking who the
     // clipboard manager is.
     if (!slot_.lost.load() && ServerAnswers() && ownsClipboard_) {
