@@ -370,7 +370,17 @@ weston_case() {
         import -window root "$work/screen.png" 2>/dev/null || continue
         changed=$(pixels_differing "$work/desktop.png" "$work/screen.png")
     done
-    echo "weston: the box is up ($changed pixels changed) $(($(now_ms) - $(called_at))) ms after the call"
+    local up=$(($(now_ms) - $(called_at))) region band buttons
+    # The box is what changed: its own caption band on top, its two buttons below.
+    region=$(convert "$work/desktop.png" "$work/screen.png" -compose difference -composite \
+        -fuzz 10% -trim -format '%wx%h%O' info:)
+    convert "$work/screen.png" -crop "$region" +repage "$work/box.png" || fail "cannot crop $region"
+    band=$("$python" "$here/picture.py" caption "$work/box.png")
+    buttons=$("$python" "$here/picture.py" buttons "$work/box.png" | wc -l)
+    echo "weston: a box of $region with a caption band of $band rows and $buttons buttons, up $up ms after the call"
+    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:floor(h/3)]' "$work/box.png")" ] ||
+        fail "no caption band on the box on weston"
+    [ "$buttons" -eq 2 ] || fail "the box on weston shows $buttons buttons"
     xdotool key Return || fail "xdotool failed"
     expect_host "result=0"
 }
