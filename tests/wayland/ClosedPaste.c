@@ -62,7 +62,9 @@ const struct wl_interface kvz_offer_interface = {
 
 static struct wl_seat *g_seat;
 static struct wl_proxy *g_manager;
-static struct wl_proxy *g_textOffer; // the last offer that holds text
+static struct wl_proxy *g_textOffer;  // the last offer that holds text
+static struct wl_proxy *g_offers[16]; // each offer made, destroyed at the end
+static int g_offerCount;
 static int g_done;
 
 static void Global(void *data, struct wl_registry *registry, uint32_t name, const char *interface,
@@ -99,6 +101,9 @@ static void OnDataOffer(void *data, struct wl_proxy *device, struct wl_proxy *of
     (void)data;
     (void)device;
     wl_proxy_add_listener(offer, (void (**)(void)) & kOfferListener, NULL);
+    if (g_offerCount < 16) {
+        g_offers[g_offerCount++] = offer;
+    }
 }
 
 // The selection: its text asked for, into a pipe closed at once at both ends here.
@@ -132,7 +137,8 @@ int main(void) {
         fprintf(stderr, "kvz_wl_closed_paste: no compositor\n");
         return 1;
     }
-    wl_registry_add_listener(wl_display_get_registry(display), &kRegistryListener, NULL);
+    struct wl_registry *registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &kRegistryListener, NULL);
     wl_display_roundtrip(display);
     if (g_manager == NULL || g_seat == NULL) {
         fprintf(stderr, "kvz_wl_closed_paste: the compositor has no data-control\n");
@@ -159,6 +165,17 @@ int main(void) {
         return 1;
     }
     printf("closed\n");
+    // Everything let go, so that a leak checker has nothing of ours to report.
+    for (int i = 0; i < g_offerCount; ++i) {
+        wl_proxy_marshal(g_offers[i], 1); // destroy
+        wl_proxy_destroy(g_offers[i]);
+    }
+    wl_proxy_marshal(device, 1); // destroy
+    wl_proxy_destroy(device);
+    wl_proxy_marshal(g_manager, 2); // destroy
+    wl_proxy_destroy(g_manager);
+    wl_proxy_destroy((struct wl_proxy *)g_seat);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
