@@ -30,9 +30,9 @@ need_tools sway swaymsg grim wtype weston convert compare identify python3 setpr
 
 # start_host PROGRAM ARGS...: the host as the compositor's user, in a session of its own
 # (so with no terminal; $host_pid leads its process group), stdin /dev/null, with no
-# DISPLAY (user_exec); output in host.out and host.err.
+# DISPLAY (user_exec); output in host.out and host.err (or the file $host_stderr names).
 start_host() {
-    user_exec setsid timeout -k 2 60 "$@" >"$work/host.out" 2>"$work/host.err" </dev/null &
+    user_exec setsid timeout -k 2 60 "$@" >"$work/host.out" 2>"$work/${host_stderr:-host.err}" </dev/null &
     host_pid=$!
 }
 
@@ -252,16 +252,21 @@ scales_case() {
 }
 
 # pointer: a drag on the caption band moves the box by as much as the pointer moved; the
-# wheel scrolls a tall text (the picture changes) and the box still answers Return.
+# wheel scrolls a tall text (the picture changes) and the box still answers Return. The
+# pointer moves on once the box has asked sway to move it (libwayland's WAYLAND_DEBUG shows
+# the request), as a person's hand is slower than that: sway starts no move for a button
+# already released.
 pointer_case() {
     start_sway 1
-    start_host "$host" warn-release --short-lines 380
+    host_stderr=debug.log start_host env WAYLAND_DEBUG=client "$host" warn-release --short-lines 380
     find_box warn-release
     local x0=$X y0=$Y band wide
     wide=$(identify -format '%w' "$work/box.png")
     band=$("$python" "$here/picture.py" caption "$work/box.png")
-    pointer "move $((X + 20)) $((Y + band / 2)) $output_width $output_height" "press 272" \
-        "move $((X + 120)) $((Y + band / 2 + 60)) $output_width $output_height" "release 272"
+    pointer "move $((X + 20)) $((Y + band / 2)) $output_width $output_height" "press 272"
+    wait_for "move request from the box" 5000 grep -q 'xdg_toplevel@[0-9]*\.move(' "$work/debug.log"
+    as_user swaymsg -t get_version >/dev/null # sway has read the request by its answer
+    pointer "move $((X + 120)) $((Y + band / 2 + 60)) $output_width $output_height" "release 272"
     local deadline=$(($(now_ms) + 5000))
     for (( ; ; )); do
         find_window "Assertion Failure"
@@ -283,7 +288,7 @@ pointer_case() {
 }
 
 # copy: Ctrl+C puts the box's copy text (as the X11 box copies it) on the clipboard, read
-# back with wl-paste; the text goes with the box.
+# back with wl-paste, even after a paster closed its pipe unread; the text goes with the box.
 copy_case() {
     need_tools wl-paste
     start_sway 1
@@ -302,6 +307,13 @@ copy_case() {
     done
     [ "$pasted" = "$expected" ] || fail "Ctrl+C copied: $pasted"
     types=$(as_user timeout 5 wl-paste -l | sort | tr '\n' ' ')
+    # A paster that closes its pipe unread: the box writes into it, and lives on to serve
+    # the next paste and to answer.
+    [ -n "${KVZ_WL_CLOSED_PASTE:-}" ] || fail "KVZ_WL_CLOSED_PASTE (tests/wayland/CMakeLists.txt) is not set"
+    [ "$(as_user timeout 10 "$KVZ_WL_CLOSED_PASTE")" = closed ] || fail "the closed paste did not happen"
+    pasted=$(as_user timeout 5 wl-paste -n -t 'text/plain;charset=utf-8') ||
+        fail "no paste after a paster closed its pipe"
+    [ "$pasted" = "$expected" ] || fail "after a paster closed its pipe: $pasted"
     key Return
     expect_host "result=0"
     ! as_user timeout 5 wl-paste -n >/dev/null 2>&1 || fail "the text outlived the box"
@@ -358,7 +370,17 @@ weston_case() {
         import -window root "$work/screen.png" 2>/dev/null || continue
         changed=$(pixels_differing "$work/desktop.png" "$work/screen.png")
     done
-    echo "weston: the box is up ($changed pixels changed) $(($(now_ms) - $(called_at))) ms after the call"
+    local up=$(($(now_ms) - $(called_at))) region band buttons
+    # The box is what changed: its own caption band on top, its two buttons below.
+    region=$(convert "$work/desktop.png" "$work/screen.png" -compose difference -composite \
+        -fuzz 10% -trim -format '%wx%h%O' info:)
+    convert "$work/screen.png" -crop "$region" +repage "$work/box.png" || fail "cannot crop $region"
+    band=$("$python" "$here/picture.py" caption "$work/box.png")
+    buttons=$("$python" "$here/picture.py" buttons "$work/box.png" | wc -l)
+    echo "weston: a box of $region with a caption band of $band rows and $buttons buttons, up $up ms after the call"
+    [ "$band" -ge 10 ] && [ "$band" -lt "$(identify -format '%[fx:floor(h/3)]' "$work/box.png")" ] ||
+        fail "no caption band on the box on weston"
+    [ "$buttons" -eq 2 ] || fail "the box on weston shows $buttons buttons"
     xdotool key Return || fail "xdotool failed"
     expect_host "result=0"
 }
