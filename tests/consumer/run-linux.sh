@@ -6,7 +6,7 @@
 set -euo pipefail
 scratch=$1
 source_dir=$(cd "$(dirname "$0")" && pwd)
-run() { env -u DISPLAY setsid -w "$@" </dev/null; }
+run() { env -u DISPLAY -u WAYLAND_DISPLAY setsid -w "$@" </dev/null; }
 
 consume() {
     local prefix=$1 work=$2

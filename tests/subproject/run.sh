@@ -7,7 +7,7 @@ set -euo pipefail
 source=$(cd "$1" && pwd)
 scratch=$2
 here=$(cd "$(dirname "$0")" && pwd)
-run() { env -u DISPLAY setsid -w "$@" </dev/null 2>/dev/null; }
+run() { env -u DISPLAY -u WAYLAND_DISPLAY setsid -w "$@" </dev/null 2>/dev/null; }
 status=0
 
 for way in add_subdirectory FetchContent; do
