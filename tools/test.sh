@@ -60,7 +60,17 @@ run_ctest_preset() { # preset group...
     local total bad
     total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -1)
     bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+    # A test that finds its tools missing says "NOT RUN: reason" and exits with the skip
+    # code: it is listed as not run, with its reason, and not counted as passed.
+    local skipped reasons
+    skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | tr '\n' ' ')
     rm -f "$log"
+    if [ -n "$skipped" ]; then
+        reasons=$(grep -h '^NOT RUN:' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null |
+            sed 's/^NOT RUN: *//' | sort -u | paste -sd ';' -)
+        not_run+=("$preset: ${skipped% } (${reasons:-no reason given})")
+        [ -z "$total" ] || total=$((total - $(wc -w <<<"$skipped")))
+    fi
     if [ -z "$total" ]; then
         failed=$((failed + 1))
         suites_failed+=("$preset (no tests ran)")
