@@ -447,7 +447,8 @@ TEST(FormatText, TheDecimalPointIsAPointInEveryLocale) {
         }
     }
     if (!found) {
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
+        GTEST_SKIP() << "NOT RUN: the decimal-comma locale case, no locale with a decimal comma is "
+                        "installed";
     }
     Text text = Format(K("%.2f|%.12f|%e|%g|%a"), 3.25, 0.5, 1.5, 2.5, 1.5);
     setlocale(LC_NUMERIC, saved.c_str());
