@@ -42,14 +42,14 @@ int CanvasText::FaceForAll(const uint32_t *codes, int from, int to) {
 // a hinted glyph is loaded, and as unshaped text is spaced) in place of the font's
 // fractional one, so that shaped and unshaped text are spaced alike and letters do not
 // drift off the pixel grid; what shaping added (kerning, or a mark's advance taken away)
-// is kept. The glyph is the one last loaded in the face.
+// is kept.
 hb_position_t CanvasText::WholeAdvance(hb_font_t *font, int face, unsigned glyph,
                                        hb_position_t shaped) {
-    if (shaped == 0) {
-        return 0;
+    int whole = 0;
+    if (shaped == 0 || !GlyphAdvance(face, glyph, &whole)) {
+        return shaped;
     }
-    const hb_position_t own = hb_->hb_font_get_glyph_h_advance(font, glyph);
-    return shaped + Pixels(faces_[face]->glyph->advance.x) * 64 - own;
+    return shaped + whole * 64 - hb_->hb_font_get_glyph_h_advance(font, glyph);
 }
 
 // Shapes one piece (with the whole run as its context) and draws it from x when there is
@@ -72,11 +72,7 @@ int CanvasText::ShapePiece(Canvas *canvas, const uint32_t *codes, int count, con
     const hb_glyph_position_t *at = hb_->hb_buffer_get_glyph_positions(buffer_, nullptr);
     hb_position_t pen = 0;
     for (unsigned i = 0; i < glyphCount; ++i) {
-        if (!LoadGlyph(piece.face, glyphs[i].codepoint)) {
-            pen += at[i].x_advance;
-            continue;
-        }
-        if (canvas != nullptr) {
+        if (canvas != nullptr && LoadGlyph(piece.face, glyphs[i].codepoint)) {
             BlendLoaded(*canvas, piece.face, x + Pixels(pen + at[i].x_offset),
                         baseline - Pixels(at[i].y_offset), colour);
         }

@@ -88,6 +88,9 @@ void CanvasText::Close() {
         fc_->FcPatternDestroy(pattern_);
     }
     faceCount_ = 0;
+    for (CachedAdvance &slot : advances_) {
+        slot.key = 0;
+    }
     library_ = nullptr;
     sorted_ = nullptr;
     pattern_ = nullptr;
@@ -166,36 +169,49 @@ void CanvasText::BlendLoaded(Canvas &canvas, int face, int x, int baseline, uint
     BlendMask(canvas, x + slot->bitmap_left, baseline - slot->bitmap_top, mask, colour);
 }
 
+// The glyph's advance in whole pixels, from the cache or loaded (and then the face's glyph
+// slot holds it). False when it cannot be loaded.
+bool CanvasText::GlyphAdvance(int face, unsigned glyph, int *advance) {
+    const uint32_t key = (static_cast<uint32_t>(face) << 24 | (glyph & 0xFFFFFF)) + 1;
+    CachedAdvance &slot = advances_[(glyph * 8u + static_cast<unsigned>(face)) % kAdvanceSlots];
+    if (slot.key == key) {
+        *advance = slot.advance;
+        return true;
+    }
+    if (glyph > 0xFFFFFF || !LoadGlyph(face, glyph)) {
+        return false;
+    }
+    *advance = Pixels(faces_[face]->glyph->advance.x);
+    slot = CachedAdvance{key, *advance};
+    return true;
+}
+
 int CanvasText::Width(uint32_t code) {
     if (faceCount_ == 0) {
         return 0;
     }
     uint32_t drawn = code;
     const int face = FaceFor(code, &drawn);
-    if (!LoadGlyph(face, ft_->FT_Get_Char_Index(faces_[face], drawn))) {
-        return 0;
-    }
-    return Pixels(faces_[face]->glyph->advance.x);
+    int advance = 0;
+    return GlyphAdvance(face, ft_->FT_Get_Char_Index(faces_[face], drawn), &advance) ? advance : 0;
 }
 
-// Each character by itself at the pen, which moves by its advance; right to left, the
-// last character read is drawn first.
+// Each character by itself at the pen, which moves by its advance in whole pixels; right
+// to left, the last character read is drawn first.
 int CanvasText::UnshapedRun(Canvas *canvas, int x, int baseline, const uint32_t *codes, int count,
                             bool rightToLeft, uint32_t colour) {
-    long pen = 0;
+    int pen = 0;
     for (int k = 0; k < count; ++k) {
         uint32_t drawn = 0;
         const int face = FaceFor(codes[rightToLeft ? count - 1 - k : k], &drawn);
-        if (!LoadGlyph(face, ft_->FT_Get_Char_Index(faces_[face], drawn))) {
-            continue;
+        const unsigned glyph = ft_->FT_Get_Char_Index(faces_[face], drawn);
+        if (canvas != nullptr && LoadGlyph(face, glyph)) {
+            BlendLoaded(*canvas, face, x + pen, baseline, colour);
         }
-        const long advance = faces_[face]->glyph->advance.x;
-        if (canvas != nullptr) {
-            BlendLoaded(*canvas, face, x + Pixels(pen), baseline, colour);
-        }
-        pen += advance;
+        int advance = 0;
+        pen += GlyphAdvance(face, glyph, &advance) ? advance : 0;
     }
-    return Pixels(pen);
+    return pen;
 }
 
 int CanvasText::Run(Canvas *canvas, int x, int baseline, const uint32_t *codes, int count,

@@ -53,6 +53,7 @@ class CanvasText {
     int OpenFace(int setIndex);
     int FaceFor(uint32_t code, uint32_t *drawn);
     bool LoadGlyph(int face, unsigned glyph);
+    bool GlyphAdvance(int face, unsigned glyph, int *advance);
     void BlendLoaded(Canvas &canvas, int face, int x, int baseline, uint32_t colour);
     int UnshapedRun(Canvas *canvas, int x, int baseline, const uint32_t *codes, int count,
                     bool rightToLeft, uint32_t colour);
@@ -82,6 +83,15 @@ class CanvasText {
     int faceSetIndex_[kMaxFaces] = {};
     int loadFlags_[kMaxFaces] = {};
     int faceCount_ = 0;
+
+    // Glyph advances in whole pixels, as loaded (hinted), by face and glyph: a box measures
+    // its text several times before and while drawing it, and a hinted load is dear.
+    struct CachedAdvance {
+        uint32_t key; // face << 24 | glyph, plus one; 0 for none
+        int advance;
+    };
+    static constexpr unsigned kAdvanceSlots = 512;
+    CachedAdvance advances_[kAdvanceSlots] = {};
 
     // HarfBuzz: a font for each face, made the first time a piece needs it.
     const HarfbuzzFunctions *hb_ = nullptr;
