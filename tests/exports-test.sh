@@ -20,10 +20,17 @@ if [ "$actual" != "$expected" ]; then
     diff <(echo "$expected") <(echo "$actual")
     exit 1
 fi
-# No link-time dependency on X or anything beyond the C and C++ runtimes.
+# No link-time dependency on X, Wayland or anything beyond the C and C++ runtimes.
 needed=$("${OBJDUMP:-objdump}" -p "$library" | awk '/NEEDED/ {print $2}')
 echo "needs: $needed"
-if echo "$needed" | grep -qi 'x11\|xcb'; then
-    echo "exports-test: FAIL: the module links X at load time"
+if echo "$needed" | grep -qi 'x11\|xcb\|wayland\|xkbcommon'; then
+    echo "exports-test: FAIL: the module links X or Wayland at load time"
+    exit 1
+fi
+# The generated Wayland protocol code calls libwayland by name: every such call must be
+# routed to the library loaded at run time, none left for the loader to bind.
+unbound=$("${NM:-nm}" -D --undefined-only "$library" | awk '{print $2}' | grep -E '^(wl|xkb)_')
+if [ -n "$unbound" ]; then
+    echo "exports-test: FAIL: the module needs Wayland symbols at load time: $unbound"
     exit 1
 fi

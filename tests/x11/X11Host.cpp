@@ -1,21 +1,21 @@
-// A host for the X11 dialog's tests: it calls one prompt, prints "result=N" and exits.
-// The dialog is answered from outside, by x11-dialog.sh.
+// A host for the desktop boxes' tests: it calls one prompt, prints "result=N" and exits.
+// The box is answered from outside, by x11-dialog.sh or wayland-box.sh.
 //
 //   kvz_x11_host PROMPT [--lines N] [--short-lines N] [--long] [--sample]
 //                       [--script NAME [--replaced]]
 //                       [--own-handlers] [--check-process] [--threads N] [--grab input|server]
 //
 // PROMPT is warn-release, warn-debug, break-release or warn-final; the host prints
-// "called=MS" (the real-time clock in milliseconds) as it calls it. --lines adds N line
-// feeds to the detail, --short-lines makes it N lines of one letter each, --long a
-// paragraph of about 700 characters with no line feed, --sample the text of the
-// screenshot. --script shows a text in other scripts (cjk, rtl, marks, astral, arabic,
-// arabic-forms, arabic-apart, devanagari, devanagari-apart, mixed); with --replaced, each of its
-// characters beyond ASCII is U+FFFD instead and each combining mark is left out, for a picture to
-// compare with. --check-process sets a locale first and afterwards prints whether the locale, the
-// signal dispositions and this thread's signal mask are as they were. --own-handlers installs X
-// error handlers of the host's own first and afterwards prints whether they are still the ones
-// installed.
+// "called=MS" (the real-time clock in milliseconds) as it calls it, and "returned=MS" after
+// its result. --lines adds N line feeds to the detail, --short-lines makes it N lines of
+// one letter each, --long a paragraph of about 700 characters with no line feed, --sample
+// the text of the screenshot. --script shows a text in other scripts (cjk, rtl, marks, astral,
+// arabic, arabic-forms, arabic-apart, devanagari, devanagari-apart, mixed); with --replaced, each
+// of its characters beyond ASCII is U+FFFD instead and each combining mark is left out, for a
+// picture to compare with. --check-process sets a locale first and afterwards prints whether the
+// locale, the signal dispositions and this thread's signal mask are as they were. --own-handlers
+// installs X error handlers of the host's own first and afterwards prints whether they are still
+// the ones installed.
 // --threads calls the prompt on N threads at once (at most 16), each printing its own
 // result (and "errno=N" after it, should the prompt return with errno changed). --grab holds a grab
 // on a connection of the host's own while the prompt is up: of the keyboard and the pointer (as an
@@ -157,14 +157,18 @@ int32_t CallPrompt() {
 
 // Each prompt is called with errno set to a value of the host's own; a prompt that returns
 // with another prints it after its result.
-void *PromptThread(void *) {
+long long NowMs() {
     timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    printf("called=%lld\n", static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void *PromptThread(void *) {
+    printf("called=%lld\n", NowMs());
     errno = 4242;
     const int32_t result = CallPrompt();
     const int after = errno;
-    printf("result=%d\n", static_cast<int>(result));
+    printf("result=%d\nreturned=%lld\n", static_cast<int>(result), NowMs());
     if (after != 4242) {
         printf("errno=%d\n", after);
     }

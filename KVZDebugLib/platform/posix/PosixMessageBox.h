@@ -14,6 +14,10 @@ constexpr int32_t kNoSuchBox = -1;
 // them is written to run so. It reads no DISPLAY and loads none of them.
 bool RunsPrivileged();
 
+// A window on the Wayland compositor named by WAYLAND_DISPLAY; kNoSuchBox when none
+// accepts, when nobody could answer it there, or when it cannot be drawn.
+int32_t ShowWaylandMessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
+
 // A dialog window on the X display named by DISPLAY; kNoSuchBox when none can be opened.
 int32_t ShowX11MessageBox(const KVZChar *text, const KVZChar *caption, BoxButtons buttons);
 

@@ -8,6 +8,7 @@
 // sets one that simply returns, so a lost server ends the box, not the host.
 #pragma once
 
+#include "KVZDebugLib/platform/posix/SigpipeShield.h"
 #include "KVZDebugLib/platform/x11/X11Library.h"
 
 #include <atomic>
@@ -44,21 +45,5 @@ void OnXIOErrorExit(Display *display, void *);
 // Taken while a box tries the grabs, so that the boxes of one process do not see each
 // other's grab for a moment as a grab held by another client.
 extern pthread_mutex_t g_GrabLock;
-
-// Writing to a connection whose server has gone raises SIGPIPE, which would end a host
-// that has not ignored it. The signal is blocked on this thread while the box is up, and
-// one raised meanwhile is taken off before the mask is put back.
-class SigpipeShield {
-  public:
-    SigpipeShield();
-    ~SigpipeShield();
-    SigpipeShield(const SigpipeShield &) = delete;
-    SigpipeShield &operator=(const SigpipeShield &) = delete;
-
-  private:
-    sigset_t pipe_;
-    sigset_t previous_;
-    bool pendingBefore_ = false;
-};
 
 } // namespace kvz::platform

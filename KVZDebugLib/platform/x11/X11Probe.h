@@ -3,6 +3,7 @@
 // poll() with a deadline.
 #pragma once
 
+#include "KVZDebugLib/platform/posix/BoxWait.h"
 #include "KVZDebugLib/platform/x11/X11Setup.h"
 
 #include <stdint.h>
@@ -10,7 +11,7 @@
 namespace kvz::platform {
 
 // How long the dialog waits for its server at any one time, in milliseconds.
-constexpr int kX11DeadlineMs = 3000;
+constexpr int kX11DeadlineMs = kBoxDeadlineMs;
 // A connection hung up in setup is made again a few times, after a pause that starts at
 // kRetryPauseMs and doubles each time, while the deadline allows: a server resetting as
 // its last other client left is back within that, and one that hangs up every setup is
@@ -27,9 +28,6 @@ struct SetupRetries {
 // Waits the next pause; false, at once, when no retry is left or the pause would pass
 // the deadline.
 bool PauseBeforeRetry(SetupRetries *retries);
-
-// Milliseconds on the monotonic clock.
-int64_t MonotonicMs();
 
 // Waits until fd is readable or the deadline (MonotonicMs) passes. True when readable,
 // or when the connection has hung up, which the next read reports.

@@ -1,0 +1,97 @@
+// Talking to the compositor without ever waiting past a deadline. libwayland's own
+// round trip and dispatch wait for the compositor with no time limit; the box waits itself,
+// in poll(), and hands libwayland only what has already come.
+#include "KVZDebugLib/platform/posix/BoxWait.h"
+#include "KVZDebugLib/platform/wayland/WaylandBox.h"
+
+#include <errno.h>
+#include <poll.h>
+
+namespace kvz::platform {
+
+namespace {
+
+void OnDone(void *data, wl_callback *callback, uint32_t) {
+    *static_cast<bool *>(data) = true;
+    wl_callback_destroy(callback);
+}
+
+const wl_callback_listener kDoneListener = {OnDone};
+
+bool Lose(WaylandBox &box) {
+    box.lost = true;
+    return false;
+}
+
+} // namespace
+
+bool FlushWithin(WaylandBox &box, int64_t deadline) {
+    while (!box.lost) {
+        if (box.wl.wl_display_flush(box.display) >= 0) {
+            return true;
+        }
+        if (errno != EAGAIN || !WaitFor(box.fd, POLLOUT, deadline)) {
+            return Lose(box);
+        }
+    }
+    return false;
+}
+
+// Reads what the compositor has sent, waiting for it until the deadline, and dispatches
+// it. A deadline that passes with nothing read is not yet a loss: the caller decides.
+bool ReadWithin(WaylandBox &box, int64_t deadline) {
+    if (box.lost) {
+        return false;
+    }
+    while (box.wl.wl_display_prepare_read(box.display) != 0) {
+        if (box.wl.wl_display_dispatch_pending(box.display) < 0) {
+            return Lose(box);
+        }
+    }
+    if (!FlushWithin(box, deadline)) {
+        box.wl.wl_display_cancel_read(box.display);
+        return false;
+    }
+    if (!WaitFor(box.fd, POLLIN, deadline)) {
+        box.wl.wl_display_cancel_read(box.display);
+        return false;
+    }
+    if (box.wl.wl_display_read_events(box.display) < 0 ||
+        box.wl.wl_display_dispatch_pending(box.display) < 0) {
+        return Lose(box);
+    }
+    return true;
+}
+
+// Asks the compositor for a sync and waits for its answer, dispatching what comes before
+// it. One that does not answer within the deadline is taken as lost.
+bool Sync(WaylandBox &box, bool *done) {
+    *done = false;
+    wl_callback *callback = box.lost ? nullptr : wl_display_sync(box.display);
+    if (callback == nullptr) {
+        return Lose(box);
+    }
+    wl_callback_add_listener(callback, &kDoneListener, done);
+    return true;
+}
+
+// The box's own flag, not the stack's: an answer that comes after a round trip gave up
+// must still have somewhere to go.
+bool RoundTrip(WaylandBox &box) {
+    bool &done = box.synced;
+    if (!Sync(box, &done)) {
+        return false;
+    }
+    const int64_t deadline = MonotonicMs() + kBoxDeadlineMs;
+    while (!done) {
+        if (!ReadWithin(box, deadline) && !box.lost) {
+            return Lose(box); // the deadline passed; the callback goes with the connection
+        }
+        if (box.lost) {
+            return false;
+        }
+    }
+    return box.wl.wl_display_get_error(box.display) == 0 || Lose(box);
+}
+
+} // namespace kvz::platform
