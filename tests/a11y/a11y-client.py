@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """An assistive client for the box's accessibility tests, through pyatspi.
 
-    a11y-client.py CAPTION TEXT_START
+    a11y-client.py CAPTION TEXT_START [TAB_COMMAND]
 
 Listens to the events a screen reader follows, then prints "ready" and waits (at most
 20 s) for an application holding an alert named CAPTION. It checks the tree (the text as
 a label beginning with TEXT_START, OK focused and default, Cancel not), presses Tab with
-xdotool and waits for the focus to move to Cancel, then presses OK through its Action.
+TAB_COMMAND (xdotool unless told) and waits for the focus to move to Cancel, then presses OK through its Action.
 It prints "found=MS" (real-time clock) when the box is first in the tree, each event as
 "event TYPE NAME DETAIL1", and "PASS" or "FAIL: why" last; it exits 0 on PASS.
 """
@@ -18,6 +18,7 @@ import pyatspi
 from gi.repository import GLib
 
 CAPTION, TEXT_START = sys.argv[1], sys.argv[2]
+TAB = sys.argv[3].split() if len(sys.argv) > 3 else ["xdotool", "key", "Tab"]
 EVENTS = ["object:children-changed", "window:create", "window:activate", "window:deactivate",
           "window:destroy", "object:state-changed:active", "object:state-changed:focused"]
 
@@ -103,7 +104,7 @@ def poll():
         fail(why)
         return False
     state["step"] = "tab"
-    GLib.timeout_add(200, lambda: subprocess.call(["xdotool", "key", "Tab"]) and False)
+    GLib.timeout_add(200, lambda: subprocess.call(TAB) and False)
     return False
 
 

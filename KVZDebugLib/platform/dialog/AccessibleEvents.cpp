@@ -55,17 +55,19 @@ void AccessibleBox::Announce() {
         Emit(kApplication, kObjectEvents, "ChildrenChanged", "add", 0, kAlert);
         announced_ = 1;
     }
-    if (!active_ || scene_->ButtonCount() == 0) {
+    if (!active_) {
         return;
     }
-    const int focused = scene_->Focused();
+    const int focused = scene_->ButtonCount() > 0 ? scene_->Focused() : -1;
     if (announced_ == 1) {
         Emit(kAlert, kWindowEvents, "Create", "", 0, -1);
         Emit(kAlert, kWindowEvents, "Activate", "", 0, -1);
         EmitState(kAlert, "active", true);
-        EmitState(kFirstButton + focused, "focused", true);
+        if (focused >= 0) {
+            EmitState(kFirstButton + focused, "focused", true);
+        }
         announced_ = 2;
-    } else if (focused != focused_) {
+    } else if (focused != focused_ && focused >= 0 && focused_ >= 0) {
         EmitState(kFirstButton + focused_, "focused", false);
         EmitState(kFirstButton + focused, "focused", true);
     }
