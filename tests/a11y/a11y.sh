@@ -13,6 +13,9 @@
 #            at once, and lets the bus go within its deadline
 #   no_bus   no session bus and no property: the box answers Return at once, with no
 #            connection beyond its display's
+#   orca     Orca, its speech sent by speech-dispatcher to a file (as text, its sound to an
+#            ALSA file): it says the caption, the text and "OK push button" once the box is
+#            up, and "Cancel push button" after Tab; Return then answers Cancel
 # Prints "NOT RUN: the accessibility tests, <reason>" and exits 77 where a tool is missing.
 set -u
 
@@ -31,6 +34,11 @@ cleanup() {
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null
     done
+    # speech-dispatcher, which Orca started, has a pid file in the runtime folder.
+    local speech=${XDG_RUNTIME_DIR:-/nonexistent}/speech-dispatcher/pid/speech-dispatcher.pid
+    if [ -s "$speech" ]; then
+        kill -TERM "$(cat "$speech")" 2>/dev/null
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -91,6 +99,37 @@ run_host() {
     "$host" warn-release >"$work/host.out" 2>"$work/host.log" &
     host_pid=$!
     pids+=($host_pid)
+}
+
+# spoken TEXT MS: waits until the speech file has a line holding the text.
+spoken() {
+    local deadline=$(($(now_ms) + $2))
+    until grep -qF "$1" "$work/spoken.txt" 2>/dev/null; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "Orca did not say '$1' within $2 ms"
+        sleep 0.05
+    done
+}
+
+# Orca with speech-dispatcher's generic module writing each text it is given to
+# $work/spoken.txt, in a home of its own.
+start_orca() {
+    export HOME=$work/home
+    local config=$HOME/.config/speech-dispatcher
+    mkdir -p "$config/modules"
+    printf '%s\n' 'AddModule "tofile" "sd_generic" "tofile.conf"' 'DefaultModule tofile' \
+        'LanguageDefaultModule "en" "tofile"' 'AudioOutputMethod "alsa"' >"$config/speechd.conf"
+    cat >"$config/modules/tofile.conf" <<CONFIG
+GenericExecuteSynth "printf '%s\\\\n' \\'\$DATA\\' >> $work/spoken.txt"
+GenericCmdDependency "printf"
+AddVoice "en" "MALE1" "plain"
+DefaultVoice "plain"
+GenericLanguage "en" "english" "utf-8"
+CONFIG
+    printf 'pcm.!default { type file slave.pcm "null" file "%s" format "raw" }\n' \
+        "$work/speech.raw" >"$HOME/.asoundrc"
+    /usr/bin/python3 /usr/bin/orca --replace --debug-file="$work/orca.log" >"$work/orca.out" 2>&1 &
+    pids+=($!)
+    spoken "Screen reader on" 20000
 }
 
 wait_window() {
@@ -170,6 +209,28 @@ no_bus)
     xdotool key Return
     wait_result 0 1000
     echo "Return answered in $(($(now_ms) - pressed)) ms without a bus"
+    ;;
+orca)
+    for tool in /usr/bin/orca speech-dispatcher /usr/lib/speech-dispatcher-modules/sd_generic; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "NOT RUN: the accessibility tests, $tool is missing (orca, speech-dispatcher)"
+            exit 77
+        fi
+    done
+    start_xvfb
+    start_buses
+    start_orca
+    run_host
+    spoken "OK push button" 10000
+    grep -qF "Assertion Failure" "$work/spoken.txt" || fail "Orca did not say the caption"
+    grep -qF "render/Mesh.cpp, line 217 : Index out of range" "$work/spoken.txt" ||
+        fail "Orca did not say the text"
+    xdotool key Tab
+    spoken "Cancel push button" 5000
+    xdotool key Return
+    wait_result 2 3000
+    grep -q "SPEECH OUTPUT: 'OK push button" "$work/orca.log" || fail "not in Orca's own log"
+    sed 's/^/said: /' "$work/spoken.txt"
     ;;
 *)
     echo "unknown case $case_name" >&2
