@@ -16,6 +16,8 @@
 #   orca     Orca, its speech sent by speech-dispatcher to a file (as text, its sound to an
 #            ALSA file): it says the caption, the text and "OK push button" once the box is
 #            up, and "Cancel push button" after Tab; Return then answers Cancel
+#   figure   not a test: the time from the call to the box on the screen and from Return to
+#            the answer, five boxes each with no bus, a live one and a stopped one
 # Prints "NOT RUN: the accessibility tests, <reason>" and exits 77 where a tool is missing.
 set -u
 
@@ -231,6 +233,25 @@ orca)
     wait_result 2 3000
     grep -q "SPEECH OUTPUT: 'OK push button" "$work/orca.log" || fail "not in Orca's own log"
     sed 's/^/said: /' "$work/spoken.txt"
+    ;;
+figure)
+    unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
+    start_xvfb
+    for bus in none live stopped; do
+        [ "$bus" = live ] && start_buses
+        [ "$bus" = stopped ] && kill -STOP "$(pgrep -P "$launcher" dbus-daemon)"
+        shown=() answered=()
+        for run in 1 2 3 4 5; do
+            run_host
+            wait_window
+            up=$(now_ms)
+            shown+=($((up - $(sed -n 's/^called=//p' "$work/host.out"))))
+            xdotool key Return
+            wait_result 0 5000
+            answered+=($(($(now_ms) - up)))
+        done
+        echo "bus $bus: call to box on screen ${shown[*]} ms; Return to answer ${answered[*]} ms"
+    done
     ;;
 *)
     echo "unknown case $case_name" >&2

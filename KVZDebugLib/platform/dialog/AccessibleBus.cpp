@@ -5,9 +5,13 @@
 
 #include "KVZDebugLib/platform/dialog/DbusWrite.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace kvz::platform {
 
@@ -24,21 +28,67 @@ int64_t NowMs() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Only local sockets: other transports may resolve names or start programs (autolaunch:),
-// and either could wait or leave a process behind.
+// Only one local socket: other transports may resolve names or start programs
+// (autolaunch:), and either could wait or leave a process behind.
 bool AddressUsable(const DbusFunctions &dbus, const char *address) {
-    if (address == nullptr || address[0] == 0 || strlen(address) > 1024 ||
-        !dbus.dbus_validate_utf8(address, nullptr)) {
+    return address != nullptr && strncmp(address, "unix:", 5) == 0 &&
+           strchr(address, ';') == nullptr && strlen(address) <= 1024 &&
+           dbus.dbus_validate_utf8(address, nullptr);
+}
+
+// The value of `key` in the address's key=value list, unescaped (%XX) into out[capacity];
+// false when it is not there or does not fit.
+bool AddressValue(const char *address, const char *key, char *out, size_t capacity) {
+    const size_t keyLength = strlen(key);
+    for (const char *at = address + 5; *at != 0;) {
+        const char *end = strchr(at, ',');
+        end = end != nullptr ? end : at + strlen(at);
+        if (strncmp(at, key, keyLength) == 0 && at[keyLength] == '=') {
+            size_t used = 0;
+            for (const char *c = at + keyLength + 1; c < end; ++c) {
+                char value = *c;
+                if (value == '%' && end - c >= 3) {
+                    const char hex[3] = {c[1], c[2], 0};
+                    value = static_cast<char>(strtol(hex, nullptr, 16));
+                    c += 2;
+                }
+                if (used + 1 >= capacity) {
+                    return false;
+                }
+                out[used++] = value;
+            }
+            out[used] = 0;
+            return true;
+        }
+        at = *end != 0 ? end + 1 : end;
+    }
+    return false;
+}
+
+// libdbus connects with a blocking connect(), which on a bus that is stopped with its queue
+// of connections full would wait for as long as it stays so: the socket is tried without
+// blocking first.
+bool Reachable(const char *address) {
+    sockaddr_un to = {};
+    to.sun_family = AF_UNIX;
+    socklen_t length = 0;
+    char name[sizeof to.sun_path] = {};
+    if (AddressValue(address, "path", name, sizeof name)) {
+        memcpy(to.sun_path, name, strlen(name) + 1);
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + strlen(name) + 1);
+    } else if (AddressValue(address, "abstract", name, sizeof name - 1)) {
+        memcpy(to.sun_path + 1, name, strlen(name));
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + strlen(name));
+    } else {
         return false;
     }
-    for (const char *entry = address; entry != nullptr;) {
-        if (strncmp(entry, "unix:", 5) != 0) {
-            return false;
-        }
-        entry = strchr(entry, ';');
-        entry = entry != nullptr && entry[1] != 0 ? entry + 1 : nullptr;
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
     }
-    return true;
+    const bool reached = connect(fd, reinterpret_cast<const sockaddr *>(&to), length) == 0;
+    close(fd);
+    return reached;
 }
 
 // Copies a name libdbus handed over (valid UTF-8 already) when it fits.
@@ -71,7 +121,7 @@ void AccessibleBox::Start(const DialogScene &scene, const KVZChar *text, const K
 }
 
 bool AccessibleBox::Open(const char *address) {
-    if (!AddressUsable(*dbus_, address)) {
+    if (!AddressUsable(*dbus_, address) || !Reachable(address)) {
         return false;
     }
     DBusError error;
