@@ -149,6 +149,13 @@ wait_result() { # $1: the result wanted; $2: milliseconds it may take
         sleep 0.01
     done
     grep -qx "result=$1" "$work/host.out" || fail "the prompt returned $(grep result= "$work/host.out")"
+    # The host ends well, and nothing (libdbus's warnings above all) went to its stderr.
+    wait "$host_pid" || fail "the host ended with status $?"
+    # (A sanitizer build's summary of the suppressions it used is not the library's.)
+    local said
+    said=$(grep -v -e '^-*$' -e '^Suppressions used:' -e '^ *count *bytes template' \
+        -e '^ *[0-9]\+ \+[0-9]\+ [^ ]\+$' "$work/host.log")
+    [ -z "$said" ] || fail "on the host's standard error: $(head -c 2000 "$work/host.log")"
 }
 
 sockets() { # the host's open sockets
