@@ -55,7 +55,7 @@ fail() {
 
 now_ms() { date +%s%3N; }
 
-for tool in Xvfb xdotool dbus-daemon /usr/libexec/at-spi-bus-launcher /usr/bin/python3; do
+for tool in Xvfb xdotool xprop dbus-daemon /usr/libexec/at-spi-bus-launcher /usr/bin/python3; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "NOT RUN: the accessibility tests, $tool is missing"
         exit 77
