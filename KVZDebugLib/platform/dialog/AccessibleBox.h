@@ -6,11 +6,13 @@
 // descriptor beside its own, calls Turn on every turn of its loop and Activate once the box
 // has the keyboard focus, and Close before it returns. Nothing here waits: the bus is found
 // (AT_SPI_BUS_ADDRESS, the X11 root window's AT_SPI_BUS, then org.a11y.Bus on the session
-// bus, never started for us), connected to and registered with in steps driven by Turn;
+// bus, never started for us), connected to through a relay of the box's own (BusRelay.h)
+// and registered with in steps driven by Turn;
 // what has not answered within kAccessibleDeadlineMs is given up and the box goes on
 // without it. No bus at all costs nothing.
 #pragma once
 
+#include "KVZDebugLib/platform/dialog/BusRelay.h"
 #include "KVZDebugLib/platform/dialog/DbusLibrary.h"
 #include "KVZDebugLib/platform/dialog/DialogScene.h"
 
@@ -55,6 +57,9 @@ class AccessibleBox {
     enum class Stage { Off, SessionHello, AskAddress, BusHello, Live };
 
     bool Open(const char *address);
+    bool Ready() const;
+    bool Pending() const;
+    bool Pump();
     bool Call(DBusMessage *message, dbus_uint32_t *serial);
     bool SendHello(Stage next);
     void GiveUp();
@@ -91,6 +96,7 @@ class AccessibleBox {
     const DbusFunctions *dbus_ = nullptr;
     const DialogScene *scene_ = nullptr;
     DBusConnection *conn_ = nullptr;
+    BusRelay relay_; // what conn_ is connected to, and which reaches the bus
     Stage stage_ = Stage::Off;
     dbus_uint32_t awaited_ = 0; // the call whose answer moves to the next stage
     dbus_uint32_t embed_ = 0;

@@ -5,13 +5,9 @@
 
 #include "KVZDebugLib/platform/dialog/DbusWrite.h"
 
-#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <time.h>
-#include <unistd.h>
 
 namespace kvz::platform {
 
@@ -19,6 +15,8 @@ namespace {
 
 // How long a closing box gives the bus to take its last events.
 constexpr int kFarewellMs = 200;
+// How often a bus whose queue of connections was full is tried again.
+constexpr int kRetryMs = 20;
 
 const char *const kRootPath = "/org/a11y/atspi/accessible/root";
 
@@ -34,61 +32,6 @@ bool AddressUsable(const DbusFunctions &dbus, const char *address) {
     return address != nullptr && strncmp(address, "unix:", 5) == 0 &&
            strchr(address, ';') == nullptr && strlen(address) <= 1024 &&
            dbus.dbus_validate_utf8(address, nullptr);
-}
-
-// The value of `key` in the address's key=value list, unescaped (%XX) into out[capacity];
-// false when it is not there or does not fit.
-bool AddressValue(const char *address, const char *key, char *out, size_t capacity) {
-    const size_t keyLength = strlen(key);
-    for (const char *at = address + 5; *at != 0;) {
-        const char *end = strchr(at, ',');
-        end = end != nullptr ? end : at + strlen(at);
-        if (strncmp(at, key, keyLength) == 0 && at[keyLength] == '=') {
-            size_t used = 0;
-            for (const char *c = at + keyLength + 1; c < end; ++c) {
-                char value = *c;
-                if (value == '%' && end - c >= 3) {
-                    const char hex[3] = {c[1], c[2], 0};
-                    value = static_cast<char>(strtol(hex, nullptr, 16));
-                    c += 2;
-                }
-                if (used + 1 >= capacity) {
-                    return false;
-                }
-                out[used++] = value;
-            }
-            out[used] = 0;
-            return true;
-        }
-        at = *end != 0 ? end + 1 : end;
-    }
-    return false;
-}
-
-// libdbus connects with a blocking connect(), which on a bus that is stopped with its queue
-// of connections full would wait for as long as it stays so: the socket is tried without
-// blocking first.
-bool Reachable(const char *address) {
-    sockaddr_un to = {};
-    to.sun_family = AF_UNIX;
-    socklen_t length = 0;
-    char name[sizeof to.sun_path] = {};
-    if (AddressValue(address, "path", name, sizeof name)) {
-        memcpy(to.sun_path, name, strlen(name) + 1);
-        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + strlen(name) + 1);
-    } else if (AddressValue(address, "abstract", name, sizeof name - 1)) {
-        memcpy(to.sun_path + 1, name, strlen(name));
-        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + strlen(name));
-    } else {
-        return false;
-    }
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    const bool reached = connect(fd, reinterpret_cast<const sockaddr *>(&to), length) == 0;
-    close(fd);
-    return reached;
 }
 
 // Copies a name libdbus handed over (valid UTF-8 already) when it fits.
@@ -120,16 +63,49 @@ void AccessibleBox::Start(const DialogScene &scene, const KVZChar *text, const K
     }
 }
 
+// libdbus is given the relay's socket, never the bus's (BusRelay.h).
 bool AccessibleBox::Open(const char *address) {
-    if (!AddressUsable(*dbus_, address) || !Reachable(address)) {
+    if (!AddressUsable(*dbus_, address) || !RelayOpen(relay_, address)) {
         return false;
     }
     DBusError error;
     dbus_->dbus_error_init(&error);
-    conn_ = dbus_->dbus_connection_open_private(address, &error);
+    conn_ = dbus_->dbus_connection_open_private(relay_.address, &error);
     dbus_->dbus_error_free(&error);
     if (conn_ != nullptr) {
         dbus_->dbus_connection_set_exit_on_disconnect(conn_, FALSE);
+    }
+    if (conn_ == nullptr || !RelayAccept(relay_)) {
+        GiveUp();
+        return false;
+    }
+    // libdbus starts authenticating only when first driven.
+    dbus_->dbus_connection_read_write(conn_, 0);
+    return Pump();
+}
+
+// libdbus has work no event on the bus's descriptor would announce: bytes to read, on its
+// socket or still in the relay, or messages to write (a few kilobytes a turn) that the relay
+// has room for.
+bool AccessibleBox::Ready() const {
+    int fd = -1;
+    pollfd unread = {-1, POLLIN, 0};
+    if (dbus_->dbus_connection_get_socket(conn_, &fd)) {
+        unread.fd = fd;
+    }
+    return RelayHolding(relay_) || (unread.fd >= 0 && poll(&unread, 1, 0) > 0) ||
+           (RelayTakes(relay_) && dbus_->dbus_connection_get_is_authenticated(conn_) &&
+            dbus_->dbus_connection_has_messages_to_send(conn_));
+}
+
+bool AccessibleBox::Pending() const {
+    return RelayPending(relay_) || dbus_->dbus_connection_has_messages_to_send(conn_);
+}
+
+// Both directions moved on: what libdbus wrote towards the bus, what the bus sent to it.
+bool AccessibleBox::Pump() {
+    if (conn_ != nullptr && !RelayPump(relay_)) {
+        GiveUp();
     }
     return conn_ != nullptr;
 }
@@ -163,6 +139,7 @@ void AccessibleBox::GiveUp() {
         dbus_->dbus_connection_unref(conn_);
         conn_ = nullptr;
     }
+    RelayClose(relay_);
     stage_ = Stage::Off;
 }
 
@@ -267,15 +244,9 @@ void AccessibleBox::OnDesktop(DBusMessage *message) {
 
 pollfd AccessibleBox::PollFor() const {
     pollfd wanted = {-1, 0, 0};
-    int fd = -1;
-    if (conn_ == nullptr || !dbus_->dbus_connection_get_socket(conn_, &fd)) {
-        return wanted;
-    }
-    wanted.fd = fd;
-    wanted.events = POLLIN;
-    if (!dbus_->dbus_connection_get_is_authenticated(conn_) ||
-        dbus_->dbus_connection_has_messages_to_send(conn_)) {
-        wanted.events |= POLLOUT;
+    if (conn_ != nullptr && !relay_.retrying) {
+        wanted.fd = relay_.bus;
+        wanted.events = RelayEvents(relay_);
     }
     return wanted;
 }
@@ -286,7 +257,11 @@ int AccessibleBox::TimeoutMs() const {
     }
     const int64_t now = NowMs();
     int64_t until = stage_ != Stage::Live ? deadline_ : -1;
-    if (stage_ == Stage::Live && stalledSince_ != 0) {
+    if (Ready()) {
+        until = now;
+    } else if (relay_.retrying) {
+        until = now + kRetryMs < deadline_ ? now + kRetryMs : deadline_;
+    } else if (stage_ == Stage::Live && stalledSince_ != 0) {
         until = stalledSince_ + kAccessibleDeadlineMs;
     } else if (stage_ == Stage::Live && active_ && announced_ < 2) {
         until = now;
@@ -297,7 +272,7 @@ int AccessibleBox::TimeoutMs() const {
 // Reads what has come and answers it, a bounded number of rounds.
 int32_t AccessibleBox::Drain() {
     int32_t answer = 0;
-    for (int round = 0; round < 16 && conn_ != nullptr; ++round) {
+    for (int round = 0; round < 16 && Pump(); ++round) {
         if (!dbus_->dbus_connection_read_write(conn_, 0)) {
             GiveUp();
             break;
@@ -327,13 +302,19 @@ int32_t AccessibleBox::Turn() {
     if (conn_ != nullptr && stage_ != Stage::Live && now >= deadline_) {
         GiveUp();
     }
-    if (conn_ == nullptr || stage_ != Stage::Live) {
+    if (conn_ != nullptr && stage_ == Stage::Live) {
+        Announce();
+    }
+    // What libdbus wrote, out to the bus now.
+    if (conn_ == nullptr || !dbus_->dbus_connection_read_write(conn_, 0) || !Pump()) {
+        GiveUp();
         return answer;
     }
-    Announce();
-    dbus_->dbus_connection_read_write(conn_, 0);
+    if (stage_ != Stage::Live) {
+        return answer;
+    }
     // A bus that takes nothing for the deadline has stalled: the box goes on without it.
-    if (!dbus_->dbus_connection_has_messages_to_send(conn_)) {
+    if (!Pending()) {
         stalledSince_ = 0;
     } else if (stalledSince_ == 0) {
         stalledSince_ = now;
@@ -346,12 +327,15 @@ int32_t AccessibleBox::Turn() {
 void AccessibleBox::Close() {
     if (conn_ != nullptr && stage_ == Stage::Live && announced_ && stalledSince_ == 0) {
         Retire();
-        // The last events go out while the socket takes them, for a moment at most.
+        // The last events go out while the bus takes them, for a moment at most. libdbus
+        // has written most of them to the relay already, as it was handed them.
         const int64_t until = NowMs() + kFarewellMs;
-        while (dbus_->dbus_connection_has_messages_to_send(conn_) && NowMs() < until) {
+        while (dbus_->dbus_connection_read_write(conn_, 0) && Pump() && Pending() &&
+               NowMs() < until) {
             pollfd out = PollFor();
-            if (out.fd < 0 || poll(&out, 1, static_cast<int>(until - NowMs())) <= 0 ||
-                !dbus_->dbus_connection_read_write(conn_, 0)) {
+            out.events |= POLLOUT;
+            const int64_t left = until - NowMs();
+            if (left <= 0 || poll(&out, 1, static_cast<int>(left)) <= 0) {
                 break;
             }
         }
