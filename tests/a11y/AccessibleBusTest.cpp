@@ -1,17 +1,20 @@
 // Finding the accessibility bus never holds the box up: addresses it must not use are not
 // used, a bus whose queue of connections is full is not waited on, and one that takes the
-// connection but never answers is let go at the deadline.
+// connection but never answers is let go at the deadline; the relay libdbus talks through
+// carries everything, and only for this process.
 #include "KVZDebugLib/platform/dialog/AccessibleBox.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -32,6 +35,21 @@ int64_t NowMs() {
     timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Connects as libdbus would, to the relay's abstract name; -1 when refused.
+int ConnectTo(const BusRelay &relay) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un at = {};
+    at.sun_family = AF_UNIX;
+    const char *name = relay.address + strlen("unix:abstract=");
+    memcpy(at.sun_path + 1, name, strlen(name));
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + strlen(name));
+    if (connect(fd, reinterpret_cast<sockaddr *>(&at), length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // A bus that listens and never accepts: what a stopped bus is to its clients.
@@ -199,6 +217,70 @@ TEST_F(StoppedBus, ASilentBusIsLetGoAtTheDeadline) {
     EXPECT_EQ(box.TimeoutMs(), -1);
     EXPECT_FALSE(box.Live());
     box.Close(); // nothing left to close: a second close is harmless
+}
+
+// The relay carries a stream both ways byte for byte, through buffers far smaller than it,
+// with both ends reading only now and then.
+TEST_F(StoppedBus, TheRelayCarriesBothWaysWhole) {
+    ASSERT_EQ(listen(listener_, 4), 0);
+    BusRelay relay;
+    ASSERT_TRUE(RelayOpen(relay, address_.c_str()));
+    const int bus = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
+    const int dbus = ConnectTo(relay);
+    ASSERT_GE(dbus, 0);
+    ASSERT_TRUE(RelayAccept(relay));
+    fcntl(dbus, F_SETFL, O_NONBLOCK);
+    // Small socket buffers, so the relay's writes are often cut short.
+    const int small = 4096;
+    for (const int fd : {relay.bus, relay.peer, bus, dbus}) {
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    }
+    constexpr size_t kSize = 1 << 20;
+    std::string out[2], in[2];
+    for (int side = 0; side < 2; ++side) {
+        for (size_t i = 0; i < kSize; ++i) {
+            out[side] += static_cast<char>((i * (side + 7)) % 251);
+        }
+    }
+    const int ends[2] = {dbus, bus};
+    size_t sent[2] = {0, 0};
+    for (int round = 0; round < 100000 && (in[0].size() < kSize || in[1].size() < kSize); ++round) {
+        for (int side = 0; side < 2; ++side) {
+            const ssize_t wrote =
+                send(ends[side], out[side].data() + sent[side], kSize - sent[side], 0);
+            sent[side] += wrote > 0 ? static_cast<size_t>(wrote) : 0;
+        }
+        ASSERT_TRUE(RelayPump(relay));
+        char chunk[3000];
+        for (int side = 0; side < 2 && round % 3 == 0; ++side) {
+            const ssize_t got = recv(ends[1 - side], chunk, sizeof chunk, 0);
+            in[side].append(chunk, got > 0 ? static_cast<size_t>(got) : 0);
+        }
+    }
+    EXPECT_TRUE(in[0] == out[0]) << "towards the bus: " << in[0].size() << " bytes";
+    EXPECT_TRUE(in[1] == out[1]) << "towards libdbus: " << in[1].size() << " bytes";
+    EXPECT_FALSE(RelayPending(relay));
+    // Either end hanging up ends the relay.
+    close(bus);
+    EXPECT_FALSE(RelayPump(relay));
+    RelayClose(relay);
+    close(dbus);
+}
+
+// Anyone may connect to the relay's name before libdbus does: another process is refused.
+TEST_F(StoppedBus, OnlyThisProcessIsCarried) {
+    ASSERT_EQ(listen(listener_, 4), 0);
+    BusRelay relay;
+    ASSERT_TRUE(RelayOpen(relay, address_.c_str()));
+    const pid_t other = fork();
+    if (other == 0) {
+        _exit(ConnectTo(relay) >= 0 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    ASSERT_EQ(status, 0);
+    EXPECT_FALSE(RelayAccept(relay));
+    RelayClose(relay);
 }
 
 } // namespace
