@@ -256,15 +256,14 @@ int AccessibleBox::TimeoutMs() const {
         return -1;
     }
     const int64_t now = NowMs();
-    int64_t until = stage_ != Stage::Live ? deadline_ : -1;
-    if (Ready()) {
+    const bool live = stage_ == Stage::Live;
+    int64_t until = live ? -1 : deadline_;
+    if (Ready() || (live && stalledSince_ == 0 && active_ && announced_ < 2)) {
         until = now;
     } else if (relay_.retrying) {
         until = now + kRetryMs < deadline_ ? now + kRetryMs : deadline_;
-    } else if (stage_ == Stage::Live && stalledSince_ != 0) {
+    } else if (live && stalledSince_ != 0) {
         until = stalledSince_ + kAccessibleDeadlineMs;
-    } else if (stage_ == Stage::Live && active_ && announced_ < 2) {
-        until = now;
     }
     return until < 0 ? -1 : until <= now ? 0 : static_cast<int>(until - now);
 }

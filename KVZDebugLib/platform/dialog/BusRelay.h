@@ -13,7 +13,7 @@
 namespace kvz::platform {
 
 struct RelayBuffer {
-    char bytes[4096];
+    char bytes[4096] = {};
     size_t start = 0, end = 0;
 };
 
