@@ -7,6 +7,7 @@
 // Every object here belongs to the box's own connection and its calling thread alone.
 #pragma once
 
+#include "KVZDebugLib/platform/dialog/AccessibleBox.h"
 #include "KVZDebugLib/platform/dialog/DialogScene.h"
 #include "KVZDebugLib/platform/wayland/WaylandProtocol.h"
 
@@ -91,6 +92,7 @@ struct WaylandBox {
     size_t copyLength = 0;
 
     DialogScene scene;
+    AccessibleBox accessible; // the box as screen readers see it, once it is up
     int32_t answer = 0;
     wl_callback *sync = nullptr; // the sync asked for last, until answered
     bool synced = false;         // and whether it was

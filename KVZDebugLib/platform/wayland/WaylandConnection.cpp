@@ -41,6 +41,29 @@ bool FlushWithin(WaylandBox &box, int64_t deadline) {
     return false;
 }
 
+namespace {
+
+// Waits for the compositor's socket to be readable until the deadline; false also as soon as
+// the accessibility bus has something to do, so that the loop turns for it.
+bool WaitForCompositor(WaylandBox &box, int64_t deadline) {
+    for (;;) {
+        pollfd wait[2] = {{box.fd, POLLIN, 0}, box.accessible.PollFor()};
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0) {
+            return false;
+        }
+        const int ready = poll(wait, 2, static_cast<int>(left));
+        if (ready > 0) {
+            return wait[0].revents != 0;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
 // Reads what the compositor has sent, waiting for it until the deadline, and dispatches
 // it. A deadline that passes with nothing read is not yet a loss: the caller decides.
 bool ReadWithin(WaylandBox &box, int64_t deadline) {
@@ -56,7 +79,7 @@ bool ReadWithin(WaylandBox &box, int64_t deadline) {
         box.wl.wl_display_cancel_read(box.display);
         return false;
     }
-    if (!WaitFor(box.fd, POLLIN, deadline)) {
+    if (!WaitForCompositor(box, deadline)) {
         box.wl.wl_display_cancel_read(box.display);
         return false;
     }

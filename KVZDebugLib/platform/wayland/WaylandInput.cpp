@@ -54,7 +54,10 @@ void OnKeymap(void *data, wl_keyboard *, uint32_t format, int32_t fd, uint32_t s
     }
 }
 
-void OnKeyboardEnter(void *, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {}
+// The box has the keyboard: screen readers are told its window is active.
+void OnKeyboardEnter(void *data, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {
+    static_cast<WaylandBox *>(data)->accessible.Activate();
+}
 void OnKeyboardLeave(void *data, wl_keyboard *, uint32_t, wl_surface *) {
     static_cast<WaylandBox *>(data)->repeatAt = 0;
 }

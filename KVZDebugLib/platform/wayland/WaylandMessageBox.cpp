@@ -45,6 +45,10 @@ int32_t Loop(WaylandBox &box) {
         if (box.closed || box.lost) {
             return closed;
         }
+        // An assistive client pressing a button answers as a click does.
+        if (const int32_t pressed = box.accessible.Turn()) {
+            return pressed;
+        }
         RescaleIfWanted(box);
         if (box.stale) {
             Present(box);
@@ -65,7 +69,10 @@ int32_t Loop(WaylandBox &box) {
             return closed;
         }
         const bool repeatFirst = box.repeatAt != 0 && box.repeatAt < wake;
-        if (ReadWithin(box, repeatFirst ? box.repeatAt : wake)) {
+        int64_t until = repeatFirst ? box.repeatAt : wake;
+        const int soon = box.accessible.TimeoutMs();
+        until = soon >= 0 && now + soon < until ? now + soon : until;
+        if (ReadWithin(box, until)) {
             lastAnswer = MonotonicMs();
         }
     }
@@ -80,7 +87,11 @@ int32_t Run(WaylandBox &box, const KVZChar *text, const KVZChar *caption, BoxBut
     if (!box.scene.Prepare(text, caption, buttons, setup) || !ShowWindow(box, caption)) {
         return kNoSuchBox;
     }
-    return Loop(box);
+    // Shown first: screen readers are told of the box after, through the session bus.
+    box.accessible.Start(box.scene, text, caption, nullptr);
+    const int32_t answer = Loop(box);
+    box.accessible.Close();
+    return answer;
 }
 
 void Release(WaylandBox &box) {

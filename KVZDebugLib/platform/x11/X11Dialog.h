@@ -4,6 +4,7 @@
 // layout, window creation, event loop; X11Window.cpp makes the windows and presents.
 #pragma once
 
+#include "KVZDebugLib/platform/dialog/AccessibleBox.h"
 #include "KVZDebugLib/platform/dialog/DialogScene.h"
 #include "KVZDebugLib/platform/posix/PosixMessageBox.h"
 #include "KVZDebugLib/platform/x11/X11Errors.h"
@@ -26,6 +27,7 @@ enum AtomIndex {
     kAtomTimestamp,
     kAtomClipboardManager,
     kAtomSaveTargets,
+    kAtomAtSpiBus,
     kAtomCount
 };
 
@@ -51,6 +53,7 @@ class Dialog {
     bool ReadProperty(Window window, Atom property, Atom type, long length, unsigned char **data,
                       unsigned long *count);
     Rect WorkArea();
+    void ReadAccessibilityBus();
     int32_t Handle(XEvent &event, int32_t closedAnswer);
     int32_t OnKey(const XKeyEvent &key);
     int32_t OnPointer(const XEvent &event);
@@ -99,6 +102,10 @@ class Dialog {
 
     // The buttons are input-only windows over the canvas, named by their labels.
     Window buttons_[2] = {};
+
+    // The box as screen readers see it, once it is up; and where its bus may be.
+    AccessibleBox accessible_;
+    char accessibleBus_[1024] = {};
 };
 
 } // namespace kvz::platform

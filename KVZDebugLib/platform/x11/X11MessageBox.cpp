@@ -44,6 +44,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -70,6 +71,7 @@ const char *const kAtomNames[kAtomCount] = {
     "TIMESTAMP",
     "CLIPBOARD_MANAGER",
     "SAVE_TARGETS",
+    "AT_SPI_BUS",
 };
 
 } // namespace
@@ -194,6 +196,25 @@ Rect Dialog::WorkArea() {
     return area;
 }
 
+// The accessibility bus's address, which its launcher leaves on the root window (STRING);
+// empty when there is none or it does not fit.
+void Dialog::ReadAccessibilityBus() {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (xlib_.XGetWindowProperty(dpy_, RootWindow(dpy_, screen_), atoms_[kAtomAtSpiBus], 0,
+                                 sizeof accessibleBus_ / 4, False, XA_STRING, &actualType, &format,
+                                 &count, &after, &data) == Success &&
+        actualType == XA_STRING && format == 8 && after == 0 && count < sizeof accessibleBus_) {
+        memcpy(accessibleBus_, data, count);
+        accessibleBus_[count] = 0;
+    }
+    if (data != nullptr) {
+        xlib_.XFree(data);
+    }
+}
+
 // Reads up to `length` 32-bit items of a window's property of the given type; *data (to be
 // freed with XFree when not null) and *count are what came. False when there is none.
 bool Dialog::ReadProperty(Window window, Atom property, Atom type, long length,
@@ -276,6 +297,11 @@ int32_t Dialog::Handle(XEvent &event, int32_t closedAnswer) {
             xlib_.XSetInputFocus(dpy_, top_, RevertToParent, CurrentTime);
         }
         return 0;
+    case FocusIn:
+        if (event.xfocus.window == top_) {
+            accessible_.Activate();
+        }
+        return 0;
     case KeyPress:
     case KeyRelease:
         return OnKey(event.xkey);
@@ -325,6 +351,10 @@ int32_t Dialog::Loop(int32_t closedAnswer) {
         if (slot_.lost.load() || slot_.failed.load()) {
             return closedAnswer;
         }
+        // An assistive client pressing a button answers as a click does.
+        if (const int32_t answer = accessible_.Turn()) {
+            return answer;
+        }
         const int64_t now = MonotonicMs();
         if (!probing && now - lastAnswer >= kQuietMs) {
             SendProbe();
@@ -338,13 +368,15 @@ int32_t Dialog::Loop(int32_t closedAnswer) {
         }
         // A hang-up is noticed by the next XPending; should it not be, the box ends
         // rather than spin.
-        pollfd wait = {fd, POLLIN, 0};
-        const int ready = poll(&wait, 1, static_cast<int>(wake - now));
+        pollfd wait[2] = {{fd, POLLIN, 0}, accessible_.PollFor()};
+        const int soon = accessible_.TimeoutMs();
+        const int timeout = static_cast<int>(wake - now);
+        const int ready = poll(wait, 2, soon >= 0 && soon < timeout ? soon : timeout);
         if (ready < 0 && errno != EINTR) {
             return closedAnswer;
         }
-        if (ready > 0 && (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 &&
-            (wait.revents & POLLIN) == 0) {
+        if (ready > 0 && (wait[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 &&
+            (wait[0].revents & POLLIN) == 0) {
             return closedAnswer;
         }
     }
@@ -367,6 +399,7 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     if (!CanPresent() || !ServerAnswers()) {
         return kNoSuchBox;
     }
+    ReadAccessibilityBus();
     const SceneSetup setup = {dpi, kScaleUnit, WorkArea(), false};
     if (!scene_.Prepare(text, caption, buttons, setup) || !MakeCanvas() || !ServerAnswers()) {
         return kNoSuchBox;
@@ -377,7 +410,12 @@ int32_t Dialog::Run(const KVZChar *text, const KVZChar *caption, BoxButtons butt
     if (slot_.lost.load() || slot_.failed.load()) {
         return kNoSuchBox;
     }
+    // Drawn and mapped first: screen readers are told of the box after.
+    xlib_.XFlush(dpy_);
+    accessible_.Start(scene_, text, caption, accessibleBus_);
+    accessible_.SetOrigin(scene_.Geometry().window.x, scene_.Geometry().window.y);
     const int32_t answer = Loop(scene_.ClosedAnswer());
+    accessible_.Close();
     // Closing waits on the server: it must answer first, or be cut off. So does asking who the
     // clipboard manager is.
     if (!slot_.lost.load() && ServerAnswers() && ownsClipboard_) {

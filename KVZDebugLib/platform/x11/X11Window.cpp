@@ -77,7 +77,7 @@ void Dialog::CreateTopWindow() {
                                      static_cast<unsigned>(box.height), 0, body, body);
     xlib_.XSelectInput(dpy_, top_,
                        ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                           StructureNotifyMask);
+                           StructureNotifyMask | FocusChangeMask);
 }
 
 // The caption as the window's title: _NET_WM_NAME in UTF-8 for current window managers,
