@@ -53,10 +53,11 @@ void AccessibleBox::Start(const DialogScene &scene, const KVZChar *text, const K
         return;
     }
     deadline_ = NowMs() + kAccessibleDeadlineMs;
+    // The accessibility bus itself when it is named (by the environment, or on X11 by the
+    // root window); else the session bus, to ask for it.
     const char *own = getenv("AT_SPI_BUS_ADDRESS");
-    if (AddressUsable(*dbus_, own) && Open(own)) {
-        SendHello(Stage::BusHello);
-    } else if (AddressUsable(*dbus_, rootAddress) && Open(rootAddress)) {
+    if ((AddressUsable(*dbus_, own) && Open(own)) ||
+        (AddressUsable(*dbus_, rootAddress) && Open(rootAddress))) {
         SendHello(Stage::BusHello);
     } else if (Open(getenv("DBUS_SESSION_BUS_ADDRESS"))) {
         SendHello(Stage::SessionHello);

@@ -99,10 +99,10 @@ void BlendMask(Canvas &canvas, int x, int y, const CoverageMask &mask, uint32_t 
     }
     const Span span = Clip(canvas, x, y, mask.width, mask.height);
     for (int row = span.top; row < span.bottom; ++row) {
-        const uint8_t *coverage = mask.coverage + (int64_t{row} - y) * mask.pitch;
+        const uint8_t *source = mask.coverage + (static_cast<int64_t>(row) - y) * mask.pitch;
         uint32_t *line = canvas.pixels + static_cast<int64_t>(row) * canvas.stride;
         for (int column = span.left; column < span.right; ++column) {
-            const uint32_t amount = coverage[int64_t{column} - x];
+            const uint32_t amount = source[static_cast<int64_t>(column) - x];
             if (amount != 0) {
                 line[column] = Over(line[column], colour, amount);
             }

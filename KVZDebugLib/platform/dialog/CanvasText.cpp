@@ -26,7 +26,7 @@ int LoadFlagsFor(const FontconfigFunctions &fc, FcPattern *font) {
     fc.FcPatternGetInteger(font, FC_HINT_STYLE, 0, &style);
     int flags = FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP;
     if (hinting == FcFalse || style == FC_HINT_NONE) {
-        return flags | FT_LOAD_NO_HINTING;
+        return static_cast<int>(flags | FT_LOAD_NO_HINTING);
     }
     return flags | (style == FC_HINT_SLIGHT ? FT_LOAD_TARGET_LIGHT : FT_LOAD_TARGET_NORMAL);
 }
@@ -124,6 +124,7 @@ int CanvasText::OpenFace(int setIndex) {
     if (fc_->FcPatternGetString(prepared, FC_FILE, 0, &file) == FcResultMatch &&
         fc_->FcPatternGetInteger(prepared, FC_INDEX, 0, &index) == FcResultMatch &&
         ft_->FT_New_Face(library_, reinterpret_cast<const char *>(file), index, &face) == 0 &&
+        // NOLINTNEXTLINE(bugprone-incorrect-roundings): the size is positive; lround is libm's
         ft_->FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(pixelSize_ * 64.0 + 0.5), 72, 72) !=
             0) {
         ft_->FT_Done_Face(face);

@@ -47,6 +47,7 @@ namespace kvz::platform {
     X(dbus_validate_utf8)
 
 struct DbusFunctions {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a declaration's name cannot be in parentheses
 #define KVZ_DBUS_MEMBER(name) decltype(&::name) name;
     KVZ_DBUS_FUNCTIONS(KVZ_DBUS_MEMBER)
 #undef KVZ_DBUS_MEMBER

@@ -134,9 +134,8 @@ void DialogScene::LayOut() {
     in.screenWidth = workArea_.width;
     in.screenHeight = workArea_.height - captionHeight_;
     const Measure measure = {MeasureWith, &text_};
-    in.textWidth =
-        WrapText(codes_, codeCount_, measure, WrapLimit(space_, text_.Width('0'), in.screenWidth),
-                 lines_, &lineCount_);
+    WrapText(codes_, codeCount_, measure, WrapLimit(space_, text_.Width('0'), in.screenWidth),
+             lines_, &lineCount_);
     in.lineCount = lineCount_;
     ResolveLevels();
     // Lines are as wide as they are drawn (shaped, or reordered), not as their characters

@@ -84,8 +84,8 @@ class DialogScene {
     Rect CloseBox() const;
     // Draws what of the box meets `area` (the whole box by default): each part that meets
     // it is drawn whole.
-    void Draw(Canvas &canvas) const;
-    void Draw(Canvas &canvas, const Rect &area) const;
+    void Draw(const Canvas &canvas) const;
+    void Draw(const Canvas &target, const Rect &area) const;
 
     SceneResponse Key(const KeyInput &key);
     SceneResponse Pointer(const PointerInput &pointer);

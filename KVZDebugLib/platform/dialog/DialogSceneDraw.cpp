@@ -30,8 +30,8 @@ int DialogScene::DrawCodes(Canvas *canvas, const uint32_t *codes, const uint8_t 
     if (count <= 0) {
         return 0;
     }
-    int width = 0;
     if (text_.Shapes()) {
+        int width = 0;
         const int runCount = LineRuns(codes, levels, start, count, base, runs_);
         for (int r = 0; r < runCount; ++r) {
             width += text_.Run(canvas, x + width, baseline, codes + runs_[r].start, runs_[r].count,
@@ -115,11 +115,11 @@ void DialogScene::DrawCaption(Canvas &canvas) const {
     }
 }
 
-void DialogScene::Draw(Canvas &canvas) const {
+void DialogScene::Draw(const Canvas &canvas) const {
     Draw(canvas, Rect{0, 0, geometry_.window.width, geometry_.window.height});
 }
 
-void DialogScene::Draw(Canvas &target, const Rect &area) const {
+void DialogScene::Draw(const Canvas &target, const Rect &area) const {
     Canvas canvas = target;
     canvas.scale = scale_; // lengths follow the scale the box was laid out at
     if (captionHeight_ > 0 && Meets(area, Rect{0, 0, geometry_.window.width, captionHeight_})) {

@@ -46,6 +46,7 @@ template <typename T> wl_argument WlArgument(T *value) {
 }
 inline wl_argument WlArgument(long value) {
     wl_argument argument = {}; // NULL as the compiler spells it: only ever 0 here
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the generated code's NULL, passed on as one
     argument.o = reinterpret_cast<wl_object *>(value);
     return argument;
 }

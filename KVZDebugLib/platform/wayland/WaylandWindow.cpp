@@ -48,6 +48,7 @@ void OnPreferredScale(void *data, wp_fractional_scale_v1 *, uint32_t scale) {
 
 const wp_fractional_scale_v1_listener kFractionalListener = {OnPreferredScale};
 
+// cppcheck-suppress constParameter ; the listener's type is libwayland's
 void OnEnter(void *data, wl_surface *, wl_output *output) {
     auto &box = *static_cast<WaylandBox *>(data);
     for (int i = 0; i < box.outputCount; ++i) {
@@ -55,6 +56,7 @@ void OnEnter(void *data, wl_surface *, wl_output *output) {
     }
 }
 
+// cppcheck-suppress constParameter ; the listener's type is libwayland's
 void OnLeave(void *data, wl_surface *, wl_output *output) {
     auto &box = *static_cast<WaylandBox *>(data);
     for (int i = 0; i < box.outputCount; ++i) {
@@ -140,7 +142,7 @@ bool FitToScene(WaylandBox &box) {
 void SetTitle(WaylandBox &box, const KVZChar *caption) {
     char title[kMaxCaptionUnits * 3 + 1];
     size_t length = 0;
-    for (size_t i = 0; caption[i] != 0 && i < kMaxCaptionUnits; ++i) {
+    for (size_t i = 0; i < kMaxCaptionUnits && caption[i] != 0; ++i) {
         length = i + 1;
     }
     const size_t bytes = Utf16ToUtf8(caption, length, title, sizeof title - 1);
@@ -193,6 +195,7 @@ bool ShowWindow(WaylandBox &box, const KVZChar *caption) {
 void Present(WaylandBox &box) {
     WaylandBuffer *free = nullptr;
     for (WaylandBuffer &buffer : box.buffers) {
+        // cppcheck-suppress useStlAlgorithm ; two buffers: a loop says it plainly
         free = free == nullptr && !buffer.busy && buffer.buffer != nullptr ? &buffer : free;
     }
     if (free == nullptr) {
