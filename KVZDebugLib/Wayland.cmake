@@ -38,6 +38,4 @@ foreach(entry ${kvz_wayland_xml})
     endif()
 endforeach()
 target_sources(KVZDebugLib PRIVATE ${kvz_wayland_sources})
-# The generated code alone, for tools that read the sources without building the module.
-add_custom_target(kvz_wayland_protocols DEPENDS ${kvz_wayland_sources})
 target_include_directories(KVZDebugLib SYSTEM PRIVATE ${kvz_wayland_generated})
