@@ -60,16 +60,19 @@ run_ctest_preset() { # preset group...
     local total bad
     total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -1)
     bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
-    # A test that finds its tools missing says "NOT RUN: reason" and exits with the skip
-    # code: it is listed as not run, with its reason, and not counted as passed.
-    local skipped reasons
-    skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | tr '\n' ' ')
+    # A test that finds what it needs missing skips, saying why ("NOT RUN: reason", or
+    # GoogleTest's message after "Skipped"): it is listed as not run, with the reasons, and
+    # not counted as passed.
+    local skipped count reasons
+    skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | sed 's/  *#.*$//')
     rm -f "$log"
     if [ -n "$skipped" ]; then
-        reasons=$(grep -h '^NOT RUN:' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null |
-            sed 's/^NOT RUN: *//' | sort -u | paste -sd ';' -)
-        not_run+=("$preset: ${skipped% } (${reasons:-no reason given})")
-        [ -z "$total" ] || total=$((total - $(wc -w <<<"$skipped")))
+        count=$(wc -l <<<"$skipped")
+        reasons=$(awk '/^NOT RUN:/ { sub(/^NOT RUN: */, ""); print; after = 0; next }
+                       after { if ($0 != "") print; after = 0 } / Skipped$/ { after = 1 }' \
+            "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null | sort -u | paste -sd ';' -)
+        not_run+=("$preset: $count skipped ($(paste -sd ' ' - <<<"$skipped")): ${reasons:-no reason given}")
+        [ -z "$total" ] || total=$((total - count))
     fi
     if [ -z "$total" ]; then
         failed=$((failed + 1))
