@@ -121,32 +121,9 @@ expect "$work/traced.out" "secure=1" "result=0" "desktop=none"
 ! grep -E 'connect\(|socket\(' "$work/trace" || fail "the privileged host made a connection"
 
 # 4. On a terminal: the terminal prompt asks, and Enter answers OK (0).
-python3 - "$work/terminal.out" setpriv --reuid="$user" --regid="$(id -g "$user")" \
-    --clear-groups env -i HOME="$work" DISPLAY="$DISPLAY" "$work/capable" "$lib" warn-release <<'PY' ||
-import os, pty, select, sys, time
-out = sys.argv[1]
-pid, fd = pty.fork()
-if pid == 0:
-    os.execvp(sys.argv[2], sys.argv[2:])
-seen, typed, deadline = b"", False, time.time() + 20
-while time.time() < deadline:
-    ready, _, _ = select.select([fd], [], [], 0.1)
-    if ready:
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        seen += chunk
-    if not typed and b"[OK" in seen:
-        time.sleep(0.2)
-        os.write(fd, b"\r")
-        typed = True
-open(out, "wb").write(seen.replace(b"\r", b""))
-_, status = os.waitpid(pid, 0)
-sys.exit(0 if typed and os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0 else 1)
-PY
+python3 "$(dirname "$0")/on-terminal.py" "$work/terminal.out" \
+    setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
+    env -i HOME="$work" DISPLAY="$DISPLAY" "$work/capable" "$lib" warn-release ||
     fail "the terminal prompt did not ask or did not end: $(cat -v "$work/terminal.out")"
 expect "$work/terminal.out" "secure=1" "result=0" "desktop=none"
 echo "PASS: privileged (no box, no connection, no desktop library; terminal prompt answered)"
