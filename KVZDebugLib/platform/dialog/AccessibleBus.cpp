@@ -4,10 +4,10 @@
 #include "KVZDebugLib/platform/dialog/AccessibleBox.h"
 
 #include "KVZDebugLib/platform/dialog/DbusWrite.h"
+#include "KVZDebugLib/platform/posix/BoxWait.h"
 
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 namespace kvz::platform {
 
@@ -19,12 +19,6 @@ constexpr int kFarewellMs = 200;
 constexpr int kRetryMs = 20;
 
 const char *const kRootPath = "/org/a11y/atspi/accessible/root";
-
-int64_t NowMs() {
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // Only one local socket: other transports may resolve names or start programs
 // (autolaunch:), and either could wait or leave a process behind.
@@ -52,7 +46,7 @@ void AccessibleBox::Start(const DialogScene &scene, const KVZChar *text, const K
     if (dbus_ == nullptr) {
         return;
     }
-    deadline_ = NowMs() + kAccessibleDeadlineMs;
+    deadline_ = MonotonicMs() + kAccessibleDeadlineMs;
     // The accessibility bus itself when it is named (by the environment, or on X11 by the
     // root window); else the session bus, to ask for it.
     const char *own = getenv("AT_SPI_BUS_ADDRESS");
@@ -256,7 +250,7 @@ int AccessibleBox::TimeoutMs() const {
     if (conn_ == nullptr) {
         return -1;
     }
-    const int64_t now = NowMs();
+    const int64_t now = MonotonicMs();
     const bool live = stage_ == Stage::Live;
     int64_t until = live ? -1 : deadline_;
     if (Ready() || (live && stalledSince_ == 0 && active_ && announced_ < 2)) {
@@ -298,7 +292,7 @@ int32_t AccessibleBox::Turn() {
         return 0;
     }
     const int32_t answer = Drain();
-    const int64_t now = NowMs();
+    const int64_t now = MonotonicMs();
     if (conn_ != nullptr && stage_ != Stage::Live && now >= deadline_) {
         GiveUp();
     }
@@ -329,12 +323,12 @@ void AccessibleBox::Close() {
         Retire();
         // The last events go out while the bus takes them, for a moment at most. libdbus
         // has written most of them to the relay already, as it was handed them.
-        const int64_t until = NowMs() + kFarewellMs;
+        const int64_t until = MonotonicMs() + kFarewellMs;
         while (dbus_->dbus_connection_read_write(conn_, 0) && Pump() && Pending() &&
-               NowMs() < until) {
+               MonotonicMs() < until) {
             pollfd out = PollFor();
             out.events |= POLLOUT;
-            const int64_t left = until - NowMs();
+            const int64_t left = until - MonotonicMs();
             if (left <= 0 || poll(&out, 1, static_cast<int>(left)) <= 0) {
                 break;
             }
